@@ -1,6 +1,8 @@
 // Buffer conventions shared by the helper functions and the cipher services.
 #include "buffers.hpp"
 
+#include <cstring>
+
 namespace brantel::ciphers {
 
 namespace {
@@ -12,12 +14,70 @@ OwnedRef call_method(PyObject* target, const char* name, PyObject* const* args, 
 
 OwnedRef text(const char* value) { return OwnedRef::checked(PyUnicode_FromString(value)); }
 
+// The companion module's ffi and lib, held for the life of the process.
+struct Companion {
+    PyObject* ffi = nullptr;
+    PyObject* lib = nullptr;
+};
+
+const Companion& companion() {
+    static Companion found = [] {
+        Companion c;
+        PyObject* module = PyImport_ImportModule("brantel.brantel_decryption_");
+        if (module != nullptr) {
+            c.ffi = PyObject_GetAttrString(module, "ffi");
+            c.lib = PyObject_GetAttrString(module, "lib");
+            Py_DECREF(module);
+        }
+        if (c.ffi == nullptr || c.lib == nullptr) {
+            // Without them every call takes the buffer-layer path.
+            PyErr_Clear();
+            Py_CLEAR(c.ffi);
+            Py_CLEAR(c.lib);
+        }
+        return c;
+    }();
+    return found;
+}
+
+// Entry points already resolved, by operation name.
+struct NativeEntry {
+    const char* operation;
+    void* address;
+};
+constexpr int MAX_NATIVE = 16;
+NativeEntry native_entries[MAX_NATIVE];
+int native_count = 0;
+
 }  // namespace
 
 Library::Library(Call& call)
     : ffi_(call.global("ffi")), lib_(call.global("lib")),
       // Held for the whole call, so that a body that replaces ffi/lib cannot free them under us.
-      ffi_ref_(OwnedRef::borrow(ffi_)), lib_ref_(OwnedRef::borrow(lib_)) {}
+      ffi_ref_(OwnedRef::borrow(ffi_)), lib_ref_(OwnedRef::borrow(lib_)) {
+    const Companion& own = companion();
+    native_ = own.lib != nullptr && ffi_ == own.ffi && lib_ == own.lib;
+}
+
+void* Library::native_address(const char* operation) {
+    for (int i = 0; i < native_count; ++i)
+        if (std::strcmp(native_entries[i].operation, operation) == 0) return native_entries[i].address;
+    // int(ffi.cast("uintptr_t", ffi.addressof(lib, operation)))
+    OwnedRef name = text(operation);
+    PyObject* address_args[] = {lib_, name.get()};
+    OwnedRef pointer = call_method(ffi_, "addressof", address_args, 2);
+    OwnedRef uintptr = text("uintptr_t");
+    PyObject* cast_args[] = {uintptr.get(), pointer.get()};
+    OwnedRef cast = call_method(ffi_, "cast", cast_args, 2);
+    OwnedRef number = OwnedRef::checked(PyNumber_Long(cast.get()));
+    void* address = PyLong_AsVoidPtr(number.get());
+    if (address == nullptr) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_SystemError, "no entry point for %s", operation);
+        throw PyError();
+    }
+    if (native_count < MAX_NATIVE) native_entries[native_count++] = {operation, address};
+    return address;
+}
 
 OwnedRef Library::input_buffer(PyObject* value) {
     OwnedRef ctype = text("unsigned char []");
@@ -80,6 +140,10 @@ OwnedRef Library::bytes_of(PyObject* buffer, Py_ssize_t size, PyObject* n, const
     PyObject* result = PyBytes_FromStringAndSize(static_cast<const char*>(view.buf), count);
     PyBuffer_Release(&view);
     return OwnedRef::checked(result);
+}
+
+void raise_misreported(const char* operation, long long count, Py_ssize_t size) {
+    raise_format(PyExc_ValueError, "%s reported %lld output bytes for a buffer of %zd", operation, count, size);
 }
 
 bool result_is(PyObject* result, long value) {

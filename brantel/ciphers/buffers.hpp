@@ -5,7 +5,10 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <memory>
+#include <type_traits>
 
 #include "../toolkit/function.hpp"
 #include "../toolkit/refs.hpp"
@@ -48,11 +51,26 @@ public:
     PyObject* ffi() const noexcept { return ffi_; }
     PyObject* lib() const noexcept { return lib_; }
 
+    // Whether ffi and lib are the companion module's own. Then an operation may
+    // be called directly (native_function), reading bytes arguments in place:
+    // the library reads no more than the lengths it is given and keeps nothing,
+    // so the result is the same as through fresh input buffers, without the
+    // copies. A substituted ffi or lib always gets the buffer-layer calls.
+    bool native() const noexcept { return native_; }
+    // The C entry point of lib.<operation>, cast to the caller's signature.
+    template <typename Function>
+    Function native_function(const char* operation) {
+        return reinterpret_cast<Function>(native_address(operation));
+    }
+
 private:
+    void* native_address(const char* operation);
+
     PyObject* ffi_;  // borrowed from the module dictionary, held for the call
     PyObject* lib_;
     OwnedRef ffi_ref_;
     OwnedRef lib_ref_;
+    bool native_ = false;
 };
 
 // Whether a library result equals the int `value` (the interpreter's equality).
@@ -88,5 +106,64 @@ struct OutputLines {
 OwnedRef run_with_output(Call& call, Library& library, const OutputRule& rule, PyObject** args,
                          Py_ssize_t nargs, const OutputLines& lines, PyObject* failure_type,
                          const char* failure_message);
+
+// A length reported through a cell, as a signed count (or -1 when it is not one).
+template <typename Cell>
+long long reported_count(Cell cell) noexcept {
+    if constexpr (std::is_signed_v<Cell>) {
+        return cell < 0 ? -1 : static_cast<long long>(cell);
+    } else {
+        return cell > static_cast<unsigned long long>(PY_SSIZE_T_MAX) ? -1 : static_cast<long long>(cell);
+    }
+}
+
+[[noreturn]] void raise_misreported(const char* operation, long long count, Py_ssize_t size);
+
+// run_with_output for a direct call: `op(out, cell)` calls the operation with
+// its output buffer and cell. Same protocol, same re-run rule; the first buffer
+// is not zero-filled (only what the library reports as written is read back)
+// and the re-run writes straight into the result.
+template <typename Cell, typename Op>
+OwnedRef run_native(Call& call, const OutputRule& rule, const OutputLines& lines, Op op, PyObject* failure_type,
+                    const char* failure_message) {
+    constexpr Py_ssize_t SMALL = 64;
+    unsigned char small[SMALL];
+    std::unique_ptr<unsigned char[]> heap;
+    unsigned char* first = small;
+    if (rule.capacity > SMALL) {
+        heap.reset(new unsigned char[rule.capacity]);
+        first = heap.get();
+    }
+    call.at(lines.call);
+    Cell cell = static_cast<Cell>(rule.capacity);
+    const int result = op(first, &cell);
+    call.at(lines.check);
+    if (result != 1) raise(failure_type, failure_message);
+
+    call.at(lines.rerun);
+    long long count = reported_count(cell);
+    if (count > rule.threshold) {
+        const Py_ssize_t size = static_cast<Py_ssize_t>(count);
+        OwnedRef exact = OwnedRef::checked(PyBytes_FromStringAndSize(nullptr, size));
+        auto* out = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(exact.get()));
+        std::fill(out, out + size, 0);
+        cell = static_cast<Cell>(size);
+        op(out, &cell);  // result deliberately not examined
+        call.at(lines.convert);
+        count = reported_count(cell);
+        if (count < 0 || count > size) raise_misreported(rule.operation, count, size);
+        if (count == size) return exact;
+        return OwnedRef::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out), count));
+    }
+    call.at(lines.convert);
+    if (count < 0 || count > rule.capacity) raise_misreported(rule.operation, count, rule.capacity);
+    return OwnedRef::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(first), count));
+}
+
+// A bytes argument read in place by a direct call.
+inline const unsigned char* data_of(PyObject* bytes) noexcept {
+    return reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(bytes));
+}
+inline size_t size_of(PyObject* bytes) noexcept { return static_cast<size_t>(PyBytes_GET_SIZE(bytes)); }
 
 }  // namespace brantel::ciphers

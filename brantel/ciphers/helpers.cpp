@@ -17,18 +17,29 @@ OwnedRef length_of(PyObject* value) {
 
 // --- sha1 -------------------------------------------------------------------
 
+constexpr OutputRule SHA1_RULE = {"sha1", "unsigned char [20]", 20, 20, "unsigned int *", 2, 3};
+constexpr OutputLines SHA1_LINES = {66, 67, 69, 71};
+using Sha1Function = int (*)(const unsigned char*, size_t, unsigned char*, unsigned int*);
+
 PyObject* sha1_body(Call& call, PyObject* const* args) {
     PyObject* message = args[0];
     Library library(call);
-    call.at(62);
-    OwnedRef message_len = length_of(message);
-    call.at(63);
-    OwnedRef message_char = library.input_buffer(message);
-
-    PyObject* call_args[] = {message_char.get(), message_len.get(), nullptr, nullptr};
-    static const OutputRule rule = {"sha1", "unsigned char [20]", 20, 20, "unsigned int *", 2, 3};
-    OwnedRef digest = run_with_output(call, library, rule, call_args, 4, {66, 67, 69, 71},
-                                      PyExc_ValueError, "Checksum failed!");
+    OwnedRef digest;
+    if (library.native() && message != Py_None) {
+        auto sha1 = library.native_function<Sha1Function>("sha1");
+        digest = run_native<unsigned int>(
+            call, SHA1_RULE, SHA1_LINES,
+            [&](unsigned char* out, unsigned int* cell) { return sha1(data_of(message), size_of(message), out, cell); },
+            PyExc_ValueError, "Checksum failed!");
+    } else {
+        call.at(62);
+        OwnedRef message_len = length_of(message);
+        call.at(63);
+        OwnedRef message_char = library.input_buffer(message);
+        PyObject* call_args[] = {message_char.get(), message_len.get(), nullptr, nullptr};
+        digest = run_with_output(call, library, SHA1_RULE, call_args, 4, SHA1_LINES, PyExc_ValueError,
+                                 "Checksum failed!");
+    }
     call.at(71);
     return check(PyObject_CallMethod(digest.get(), "hex", nullptr));
 }
@@ -38,17 +49,30 @@ const char* const SHA1_LOCALS[] = {"message_len", "message_char", "digest_length
 
 // --- base64_decode ----------------------------------------------------------
 
+constexpr OutputRule BASE64_RULE = {"base64_decrypt", "unsigned char [100000]", 100000, 100000, "int *", 0, 1};
+constexpr OutputLines BASE64_LINES = {84, 85, 87, 88};
+using Base64Function = int (*)(unsigned char*, int*, const unsigned char*, size_t);
+
 PyObject* base64_decode_body(Call& call, PyObject* const* args) {
     PyObject* cipher_txt = args[0];
     Library library(call);
+    if (library.native() && cipher_txt != Py_None) {
+        auto decode = library.native_function<Base64Function>("base64_decrypt");
+        return run_native<int>(
+                   call, BASE64_RULE, BASE64_LINES,
+                   [&](unsigned char* out, int* cell) {
+                       return decode(out, cell, data_of(cipher_txt), size_of(cipher_txt));
+                   },
+                   PyExc_ValueError, "Checksum failed!")
+            .release();
+    }
     call.at(80);
     OwnedRef cipher_len = length_of(cipher_txt);
     call.at(81);
     OwnedRef cipher_txt_char = library.input_buffer(cipher_txt);
 
     PyObject* call_args[] = {nullptr, nullptr, cipher_txt_char.get(), cipher_len.get()};
-    static const OutputRule rule = {"base64_decrypt", "unsigned char [100000]", 100000, 100000, "int *", 0, 1};
-    return run_with_output(call, library, rule, call_args, 4, {84, 85, 87, 88}, PyExc_ValueError,
+    return run_with_output(call, library, BASE64_RULE, call_args, 4, BASE64_LINES, PyExc_ValueError,
                            "Checksum failed!")
         .release();
 }

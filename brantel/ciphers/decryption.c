@@ -1,0 +1,518 @@
+/* brantel's companion cipher library: SHA-1, base64, random bytes, AES-256-CBC/GCM and RSA
+ * encryption and verification on OpenSSL 3.0's EVP interfaces, reached from Python through cffi. */
+
+/* Interfaces deprecated in OpenSSL 3.0 stay out of reach of this file. */
+#define OPENSSL_API_COMPAT 30000
+
+#include "decryption.h"
+
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <openssl/crypto.h>
+#include <openssl/decoder.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+enum {
+    AES_KEY_LEN = 32,
+    AES_BLOCK_LEN = 16,
+    CBC_IV_LEN = 16,
+    GCM_TAG_LEN = 16
+};
+
+/* EVP update calls take int lengths; longer inputs are fed in pieces of this size. */
+#define UPDATE_CHUNK ((size_t)1 << 30)
+
+/* Stands in for a null pointer with a zero length, which some OpenSSL calls refuse. */
+static const unsigned char EMPTY[1];
+
+/* --- Failure and argument helpers --- */
+
+/* The one exit for every failure: drains the thread's OpenSSL error queue so that no error
+ * state reaches later calls, and returns 0. */
+static int fail(void)
+{
+    ERR_clear_error();
+    return 0;
+}
+
+/* True for a missing buffer that is said to hold bytes. */
+static int bad_span(const void *p, size_t len)
+{
+    return p == NULL && len != 0;
+}
+
+/* The capacity an int length cell holds on entry; a negative one holds nothing. */
+static size_t int_capacity(const int *cell)
+{
+    return *cell > 0 ? (size_t)*cell : 0;
+}
+
+/* --- SHA-1 --- */
+
+int sha1(const unsigned char *message, size_t message_len, unsigned char *digest, unsigned int *digest_len)
+{
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int md_len = 0;
+    unsigned int capacity;
+
+    if (bad_span(message, message_len) || digest_len == NULL)
+        return fail();
+    capacity = *digest_len;
+    if (bad_span(digest, capacity))
+        return fail();
+    if (!EVP_Digest(message != NULL ? message : EMPTY, message_len, md, &md_len, EVP_sha1(), NULL))
+        return fail();
+    *digest_len = md_len;
+    if (md_len <= capacity)
+        memcpy(digest, md, md_len);
+    return 1;
+}
+
+/* --- Base64 --- */
+
+/* Decoding table: letters map to their values 0..63; the other classes set the top bits,
+ * so OR-ing a run of entries shows at once whether all of them are letters. */
+enum { WS = 0x40, PD = 0x80, XX = 0xC0, B64_NOT_LETTER = 0xC0 };
+
+static const unsigned char B64_TABLE[256] = {
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, WS, WS, WS, WS, WS, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    WS, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, 62, XX, XX, XX, 63,
+    52, 53, 54, 55, 56, 57, 58, 59, 60, 61, XX, XX, XX, PD, XX, XX,
+    XX,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14,
+    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, XX, XX, XX, XX, XX,
+    XX, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40,
+    41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+    XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX, XX,
+};
+
+/* Validates whitespace-free input whose length is a positive multiple of 4: letters
+ * everywhere but the last two places, which may be "x=" or "==" padding instead.
+ * Stores the padding count; false sends the input to the general scan. */
+static int b64_scan_dense(const unsigned char *in, size_t in_len, size_t *pad)
+{
+    size_t body = in_len - 2, i;
+    unsigned int acc = 0;
+    unsigned char c2 = B64_TABLE[in[in_len - 2]], c3 = B64_TABLE[in[in_len - 1]];
+
+    for (i = 0; i < body; i++)
+        acc |= B64_TABLE[in[i]];
+    if (acc & B64_NOT_LETTER)
+        return 0;
+    if (c2 < 64 && c3 < 64)
+        *pad = 0;
+    else if (c2 < 64 && c3 == PD)
+        *pad = 1;
+    else if (c2 == PD && c3 == PD)
+        *pad = 2;
+    else
+        return 0;
+    return 1;
+}
+
+/* Validates any input: whitespace skipped, letters then at most two '=' at the very end,
+ * a multiple of 4 significant characters. Stores the significant and padding counts. */
+static int b64_scan_general(const unsigned char *in, size_t in_len, size_t *significant, size_t *pad)
+{
+    size_t n = 0, pads = 0, i;
+
+    for (i = 0; i < in_len; i++) {
+        unsigned char v = B64_TABLE[in[i]];
+        if (v < 64) {
+            if (pads != 0)
+                return 0;
+            n++;
+        } else if (v == PD) {
+            if (++pads > 2)
+                return 0;
+            n++;
+        } else if (v != WS) {
+            return 0;
+        }
+    }
+    if (n % 4 != 0)
+        return 0;
+    *significant = n;
+    *pad = pads;
+    return 1;
+}
+
+/* Decodes validated whitespace-free input, four characters at a time. */
+static void b64_decode_dense(unsigned char *out, const unsigned char *in, size_t in_len, size_t pad)
+{
+    size_t groups = in_len / 4 - (pad != 0), i;
+
+    for (i = 0; i < groups; i++, in += 4, out += 3) {
+        uint32_t v = (uint32_t)B64_TABLE[in[0]] << 18 | (uint32_t)B64_TABLE[in[1]] << 12
+                     | (uint32_t)B64_TABLE[in[2]] << 6 | (uint32_t)B64_TABLE[in[3]];
+        out[0] = (unsigned char)(v >> 16);
+        out[1] = (unsigned char)(v >> 8);
+        out[2] = (unsigned char)v;
+    }
+    /* A padded last group: the bits below its final byte are dropped, not checked. */
+    if (pad == 2) {
+        out[0] = (unsigned char)(B64_TABLE[in[0]] << 2 | B64_TABLE[in[1]] >> 4);
+    } else if (pad == 1) {
+        uint32_t v = (uint32_t)B64_TABLE[in[0]] << 12 | (uint32_t)B64_TABLE[in[1]] << 6 | B64_TABLE[in[2]];
+        out[0] = (unsigned char)(v >> 10);
+        out[1] = (unsigned char)(v >> 2);
+    }
+}
+
+/* Decodes validated input with whitespace in it: letters are gathered into groups, and
+ * whitespace and the trailing '=' are stepped over. */
+static void b64_decode_sparse(unsigned char *out, const unsigned char *in, size_t in_len)
+{
+    uint32_t v = 0;
+    int held = 0;
+    size_t i;
+
+    for (i = 0; i < in_len; i++) {
+        unsigned char c = B64_TABLE[in[i]];
+        if (c >= 64)
+            continue;
+        v = v << 6 | c;
+        if (++held == 4) {
+            *out++ = (unsigned char)(v >> 16);
+            *out++ = (unsigned char)(v >> 8);
+            *out++ = (unsigned char)v;
+            v = 0;
+            held = 0;
+        }
+    }
+    if (held == 2) {
+        *out = (unsigned char)(v >> 4);
+    } else if (held == 3) {
+        out[0] = (unsigned char)(v >> 10);
+        out[1] = (unsigned char)(v >> 2);
+    }
+}
+
+int base64_decrypt(unsigned char *out, int *out_len, const unsigned char *in, size_t in_len)
+{
+    size_t significant = in_len, pad = 0, needed, capacity;
+    int dense;
+
+    if (out_len == NULL || bad_span(in, in_len))
+        return fail();
+    capacity = int_capacity(out_len);
+    if (bad_span(out, capacity))
+        return fail();
+    /* The whole input is validated before a byte is written, so a failure leaves out alone. */
+    dense = in_len % 4 == 0 && in_len != 0 && b64_scan_dense(in, in_len, &pad);
+    if (!dense && !b64_scan_general(in, in_len, &significant, &pad))
+        return fail();
+    needed = significant / 4 * 3 - pad;
+    if (needed > INT_MAX)
+        return fail();
+    *out_len = (int)needed;
+    if (needed == 0 || needed > capacity)
+        return 1;
+    if (dense)
+        b64_decode_dense(out, in, in_len, pad);
+    else
+        b64_decode_sparse(out, in, in_len);
+    return 1;
+}
+
+/* --- Random bytes --- */
+
+int random_buffer(unsigned int n, unsigned char *buf)
+{
+    if (bad_span(buf, n))
+        return fail();
+    while (n > 0) {
+        int chunk = n > INT_MAX ? INT_MAX : (int)n;
+        if (RAND_bytes(buf, chunk) != 1)
+            return fail();
+        buf += chunk;
+        n -= (unsigned int)chunk;
+    }
+    return 1;
+}
+
+/* --- AES --- */
+
+/* Sets ctx up for cipher in the direction enc (1 encrypt, 0 decrypt) with a 32-byte key and
+ * an iv of iv_len bytes; only GCM accepts an iv length other than the cipher's own. */
+static int aes_init(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher, int enc,
+                    const unsigned char *key, const unsigned char *iv, size_t iv_len)
+{
+    if (EVP_CipherInit_ex(ctx, cipher, NULL, NULL, NULL, enc) != 1
+        || EVP_CIPHER_CTX_get_key_length(ctx) != AES_KEY_LEN)
+        return 0;
+    if (iv_len != (size_t)EVP_CIPHER_CTX_get_iv_length(ctx)) {
+        if (EVP_CIPHER_CTX_get_mode(ctx) != EVP_CIPH_GCM_MODE || iv_len > INT_MAX
+            || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, (int)iv_len, NULL) != 1)
+            return 0;
+    }
+    return EVP_CipherInit_ex(ctx, NULL, NULL, key, iv, enc) == 1;
+}
+
+/* Runs len bytes of in through ctx into out in pieces that fit EVP's int lengths and stores
+ * the number of bytes written. out needs room for everything the cipher writes, final block
+ * included: len bytes when decrypting, the padded length when encrypting with CBC. */
+static int aes_update(EVP_CIPHER_CTX *ctx, unsigned char *out, size_t *written,
+                      const unsigned char *in, size_t len)
+{
+    size_t total = 0;
+
+    while (len > 0) {
+        size_t chunk = len < UPDATE_CHUNK ? len : UPDATE_CHUNK;
+        int n = 0;
+        if (EVP_CipherUpdate(ctx, out + total, &n, in, (int)chunk) != 1 || n < 0)
+            return 0;
+        total += (size_t)n;
+        in += chunk;
+        len -= chunk;
+    }
+    *written = total;
+    return 1;
+}
+
+/* Finishes ctx into out and adds what it wrote to *written. */
+static int aes_final(EVP_CIPHER_CTX *ctx, unsigned char *out, size_t *written)
+{
+    int n = 0;
+
+    if (EVP_CipherFinal_ex(ctx, out + *written, &n) != 1 || n < 0)
+        return 0;
+    *written += (size_t)n;
+    return 1;
+}
+
+int aes_cbc_encrypt(const unsigned char *key, const unsigned char *iv, size_t iv_len,
+                    const unsigned char *plain, size_t plain_len, unsigned char *out, int *out_len)
+{
+    EVP_CIPHER_CTX *ctx;
+    size_t needed, capacity, written = 0;
+    int ok;
+
+    if (key == NULL || iv == NULL || iv_len != CBC_IV_LEN || bad_span(plain, plain_len) || out_len == NULL)
+        return fail();
+    capacity = int_capacity(out_len);
+    if (bad_span(out, capacity) || plain_len > (size_t)INT_MAX - AES_BLOCK_LEN)
+        return fail();
+    /* PKCS#7 always adds 1 to 16 bytes of padding. */
+    needed = plain_len - plain_len % AES_BLOCK_LEN + AES_BLOCK_LEN;
+
+    ctx = EVP_CIPHER_CTX_new();
+    ok = ctx != NULL && aes_init(ctx, EVP_aes_256_cbc(), 1, key, iv, iv_len);
+    /* Every input is checked before the first write; past here only an internal library
+     * fault can fail, and ciphertext is the only thing that reaches out. */
+    if (ok && needed <= capacity)
+        ok = aes_update(ctx, out, &written, plain, plain_len) && aes_final(ctx, out, &written)
+             && written == needed;
+    EVP_CIPHER_CTX_free(ctx);
+    if (!ok)
+        return fail();
+    *out_len = (int)needed;
+    return 1;
+}
+
+int aes_cbc_decrypt(const unsigned char *key, const unsigned char *iv, size_t iv_len,
+                    unsigned char *out, int *out_len, const unsigned char *cipher, size_t cipher_len)
+{
+    EVP_CIPHER_CTX *ctx = NULL;
+    unsigned char *plain = NULL;
+    size_t capacity, written = 0;
+    int ok;
+
+    if (key == NULL || iv == NULL || iv_len != CBC_IV_LEN || cipher == NULL || out_len == NULL
+        || cipher_len == 0 || cipher_len % AES_BLOCK_LEN != 0)
+        return fail();
+    capacity = int_capacity(out_len);
+    /* At most one block of padding comes off, so a longer ciphertext cannot fit an int. */
+    if (bad_span(out, capacity) || cipher_len > (size_t)INT_MAX + AES_BLOCK_LEN)
+        return fail();
+
+    /* The padding is only known good after the last block, so nothing reaches out before. */
+    ok = (plain = OPENSSL_malloc(cipher_len)) != NULL
+         && (ctx = EVP_CIPHER_CTX_new()) != NULL
+         && aes_init(ctx, EVP_aes_256_cbc(), 0, key, iv, iv_len)
+         && aes_update(ctx, plain, &written, cipher, cipher_len)
+         && aes_final(ctx, plain, &written)
+         && written <= INT_MAX;
+    if (ok) {
+        *out_len = (int)written;
+        if (written != 0 && written <= capacity)
+            memcpy(out, plain, written);
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    OPENSSL_clear_free(plain, cipher_len);
+    return ok ? 1 : fail();
+}
+
+int aes_gcm_encrypt(const unsigned char *key, const unsigned char *nonce, size_t nonce_len,
+                    const unsigned char *plain, size_t plain_len, unsigned char *out, int *out_len)
+{
+    EVP_CIPHER_CTX *ctx;
+    size_t needed, capacity, written = 0;
+    int ok;
+
+    if (key == NULL || nonce == NULL || nonce_len == 0 || bad_span(plain, plain_len) || out_len == NULL)
+        return fail();
+    capacity = int_capacity(out_len);
+    if (bad_span(out, capacity) || plain_len > (size_t)INT_MAX - GCM_TAG_LEN)
+        return fail();
+    needed = plain_len + GCM_TAG_LEN;
+
+    /* The context is set up even when out is too small, so that a nonce the cipher refuses
+     * fails the first call rather than the caller's second one. */
+    ctx = EVP_CIPHER_CTX_new();
+    ok = ctx != NULL && aes_init(ctx, EVP_aes_256_gcm(), 1, key, nonce, nonce_len);
+    /* Straight into out: every input is checked by now, and only ciphertext is written. */
+    if (ok && needed <= capacity)
+        ok = aes_update(ctx, out, &written, plain, plain_len) && aes_final(ctx, out, &written)
+             && written == plain_len
+             && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, GCM_TAG_LEN, out + plain_len) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    if (!ok)
+        return fail();
+    *out_len = (int)needed;
+    return 1;
+}
+
+int aes_gcm_decrypt(const unsigned char *key, const unsigned char *nonce, size_t nonce_len,
+                    unsigned char *out, int *out_len, const unsigned char *cipher, size_t cipher_len)
+{
+    EVP_CIPHER_CTX *ctx = NULL;
+    unsigned char *plain = NULL;
+    unsigned char tag[GCM_TAG_LEN];
+    size_t text_len, capacity, written = 0;
+    int ok;
+
+    if (key == NULL || nonce == NULL || nonce_len == 0 || cipher == NULL || out_len == NULL
+        || cipher_len < GCM_TAG_LEN)
+        return fail();
+    text_len = cipher_len - GCM_TAG_LEN;
+    capacity = int_capacity(out_len);
+    if (bad_span(out, capacity) || text_len > INT_MAX)
+        return fail();
+    /* OpenSSL takes the expected tag through a non-const pointer. */
+    memcpy(tag, cipher + text_len, GCM_TAG_LEN);
+
+    /* Decrypted into a scratch buffer: plaintext reaches out only once the tag has matched.
+     * The tag is checked even when out is too small, so that a forgery fails the first call. */
+    ok = (plain = OPENSSL_malloc(text_len != 0 ? text_len : 1)) != NULL
+         && (ctx = EVP_CIPHER_CTX_new()) != NULL
+         && aes_init(ctx, EVP_aes_256_gcm(), 0, key, nonce, nonce_len)
+         && aes_update(ctx, plain, &written, cipher, text_len)
+         && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, GCM_TAG_LEN, tag) == 1
+         && aes_final(ctx, plain, &written)
+         && written == text_len;
+    if (ok) {
+        *out_len = (int)text_len;
+        if (text_len != 0 && text_len <= capacity)
+            memcpy(out, plain, text_len);
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    OPENSSL_clear_free(plain, text_len != 0 ? text_len : 1);
+    return ok ? 1 : fail();
+}
+
+/* --- RSA --- */
+
+/* Decodes an RSA public key from PEM or DER, as SubjectPublicKeyInfo or PKCS#1
+ * RSAPublicKey. Returns a new key, or NULL for anything else (other key types included). */
+static EVP_PKEY *load_rsa_public_key(const unsigned char *data, size_t len)
+{
+    EVP_PKEY *pkey = NULL;
+    OSSL_DECODER_CTX *dctx;
+
+    if (data == NULL || len == 0)
+        return NULL;
+    /* The decoder tries each encoding and structure in turn; the errors of the attempts
+     * that do not match are dropped here, whatever the outcome. */
+    ERR_set_mark();
+    dctx = OSSL_DECODER_CTX_new_for_pkey(&pkey, NULL, NULL, "RSA", EVP_PKEY_PUBLIC_KEY, NULL, NULL);
+    if (dctx == NULL || OSSL_DECODER_from_data(dctx, &data, &len) != 1) {
+        EVP_PKEY_free(pkey);
+        pkey = NULL;
+    }
+    OSSL_DECODER_CTX_free(dctx);
+    ERR_pop_to_mark();
+    if (pkey != NULL && EVP_PKEY_is_a(pkey, "RSA") != 1) {
+        EVP_PKEY_free(pkey);
+        pkey = NULL;
+    }
+    return pkey;
+}
+
+int rsa_encrypt(const unsigned char *pubkey, size_t pubkey_len, const unsigned char *plain, size_t plain_len,
+                unsigned char *out, size_t *out_len)
+{
+    EVP_PKEY *pkey;
+    EVP_PKEY_CTX *pctx = NULL;
+    unsigned char *cipher = NULL;
+    size_t capacity, needed = 0;
+    int ok;
+
+    if (bad_span(plain, plain_len) || out_len == NULL)
+        return fail();
+    capacity = *out_len;
+    if (bad_span(out, capacity))
+        return fail();
+    if (plain == NULL)
+        plain = EMPTY;
+
+    /* OAEP is randomised, so the result is always computed, which also makes a message too
+     * long for the key fail the first call; out receives it only when it fits. */
+    pkey = load_rsa_public_key(pubkey, pubkey_len);
+    ok = pkey != NULL
+         && (pctx = EVP_PKEY_CTX_new_from_pkey(NULL, pkey, NULL)) != NULL
+         && EVP_PKEY_encrypt_init(pctx) == 1
+         && EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_OAEP_PADDING) == 1
+         && EVP_PKEY_CTX_set_rsa_oaep_md_name(pctx, "SHA256", NULL) == 1
+         && EVP_PKEY_CTX_set_rsa_mgf1_md_name(pctx, "SHA256", NULL) == 1
+         && EVP_PKEY_encrypt(pctx, NULL, &needed, plain, plain_len) == 1
+         && (cipher = OPENSSL_malloc(needed)) != NULL
+         && EVP_PKEY_encrypt(pctx, cipher, &needed, plain, plain_len) == 1;
+    if (ok) {
+        *out_len = needed;
+        if (needed <= capacity)
+            memcpy(out, cipher, needed);
+    }
+    OPENSSL_free(cipher);
+    EVP_PKEY_CTX_free(pctx);
+    EVP_PKEY_free(pkey);
+    return ok ? 1 : fail();
+}
+
+int rsa_verify(const unsigned char *pubkey, size_t pubkey_len, const unsigned char *msg, size_t msg_len,
+               const unsigned char *sig, size_t sig_len)
+{
+    EVP_PKEY *pkey;
+    EVP_MD_CTX *mctx = NULL;
+    EVP_PKEY_CTX *pctx = NULL;
+    int ok;
+
+    if (bad_span(msg, msg_len) || sig == NULL || sig_len == 0)
+        return fail();
+    if (msg == NULL)
+        msg = EMPTY;
+
+    pkey = load_rsa_public_key(pubkey, pubkey_len);
+    /* EVP_DigestVerify gives 1 for a good signature, 0 for a bad one and negative for an
+     * error; callers get exactly 1 or 0. */
+    ok = pkey != NULL
+         && (mctx = EVP_MD_CTX_new()) != NULL
+         && EVP_DigestVerifyInit_ex(mctx, &pctx, "SHA256", NULL, NULL, pkey, NULL) == 1
+         && EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) == 1
+         && EVP_DigestVerify(mctx, sig, sig_len, msg, msg_len) == 1;
+    EVP_MD_CTX_free(mctx);
+    EVP_PKEY_free(pkey);
+    return ok ? 1 : fail();
+}

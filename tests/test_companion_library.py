@@ -1,0 +1,337 @@
+"""Tests of the companion cipher library, called directly through its cffi binding and
+checked against hashlib, base64 and the cryptography package."""
+
+import base64
+import hashlib
+import os
+
+import pytest
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives import padding as sym_padding
+from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
+from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+
+from brantel.brantel_decryption_ import ffi, lib
+
+FILL = 0xA5
+GUARD = 16
+KEY = bytes(range(32))
+IV = bytes(range(100, 116))
+OAEP = padding.OAEP(mgf=padding.MGF1(hashes.SHA256()), algorithm=hashes.SHA256(), label=None)
+HUGE = 2**31  # more than an int length cell can report
+
+
+class Out:
+    """An output buffer of `capacity` bytes followed by a guard, all preset to FILL, and a
+    length cell holding the capacity."""
+
+    def __init__(self, capacity, cell_type="int *"):
+        self.capacity = capacity
+        self.buf = ffi.new("unsigned char[]", capacity + GUARD)
+        ffi.memmove(self.buf, bytes([FILL]) * (capacity + GUARD), capacity + GUARD)
+        self.cell = ffi.new(cell_type, capacity)
+
+    @property
+    def data(self):
+        return ffi.buffer(self.buf, self.cell[0])[:]
+
+    def untouched(self):
+        return ffi.buffer(self.buf)[:] == bytes([FILL]) * (self.capacity + GUARD)
+
+    def guard_intact(self):
+        return ffi.buffer(self.buf)[self.capacity:] == bytes([FILL]) * GUARD
+
+
+def produce(call, cell_type="int *"):
+    """Runs call(buf, cell) through the capacity protocol: a first call into a 1-byte buffer,
+    which must report the needed length and write nothing when that is more, then a call
+    into a buffer of exactly that size. Returns the output."""
+    small = Out(1, cell_type)
+    assert call(small.buf, small.cell) == 1
+    needed = small.cell[0]
+    if needed > 1:
+        assert small.untouched()
+    exact = Out(needed, cell_type)
+    assert call(exact.buf, exact.cell) == 1
+    assert exact.cell[0] == needed and exact.guard_intact()
+    return exact.data
+
+
+# --- SHA-1 ---
+
+@pytest.mark.parametrize("message", [b"", b"\x00", bytes(range(256)) * 4096], ids=["empty", "1", "1MiB"])
+def test_sha1_matches_hashlib(message):
+    digest = produce(lambda buf, cell: lib.sha1(message, len(message), buf, cell), "unsigned int *")
+    assert digest == hashlib.sha1(message).digest()
+
+
+@pytest.mark.parametrize("capacity, written", [(19, False), (20, True), (64, True)])
+def test_sha1_capacity(capacity, written):
+    out = Out(capacity, "unsigned int *")
+    assert lib.sha1(b"abc", 3, out.buf, out.cell) == 1
+    assert out.cell[0] == 20 and out.guard_intact()
+    assert (out.data == hashlib.sha1(b"abc").digest()) if written else out.untouched()
+
+
+# --- Base64 ---
+
+def b64(text):
+    return produce(lambda buf, cell: lib.base64_decrypt(buf, cell, text, len(text)))
+
+
+@pytest.mark.parametrize("size", [0, 1, 2, 3, 4, 5, 57, 1000, 65536, 100001, 10 * 2**20 + 1])
+def test_base64_round_trip(size):
+    data = os.urandom(size)
+    assert b64(base64.b64encode(data)) == data
+
+
+@pytest.mark.parametrize("text", [
+    base64.encodebytes(bytes(range(256)) * 3),       # lines of 76 with newlines
+    b" \t\n\v\f\raGVs bG8g d29y bGQ=\r\n",            # every whitespace, leading and inner
+    b"a G V s b G 8 = ",                             # whitespace between every character
+    b"aGk =", b"aG =\n=", b"\n\n",                   # whitespace inside the padding; only whitespace
+    b"aGl=", b"aGm=", b"aR==",                       # non-zero trailing bits are accepted
+])
+def test_base64_matches_python(text):
+    assert b64(text) == base64.b64decode(text)
+
+
+@pytest.mark.parametrize("text", [
+    b"aGk", b"aGVsbG8", b"a", b"aG=", b"=",          # missing padding / incomplete group
+    b"a===", b"====", b"aGk==", b"aG===",            # too much padding
+    b"aG=k", b"aGk=aGk=", b"=aGk",                   # '=' before the end
+    b"aGk!", b"aG-_", b"aGk=\x00", b"aG\xffk", b"aGk.",  # characters outside the alphabet
+])
+def test_base64_rejects(text):
+    out = Out(64)
+    assert lib.base64_decrypt(out.buf, out.cell, text, len(text)) == 0
+    assert out.untouched()
+
+
+# --- Random bytes ---
+
+def test_random_buffer():
+    assert lib.random_buffer(0, ffi.new("unsigned char[]", 0)) == 1
+    first, second = Out(32), Out(32)
+    assert lib.random_buffer(32, first.buf) == 1 and lib.random_buffer(32, second.buf) == 1
+    assert first.guard_intact() and second.guard_intact()
+    assert ffi.buffer(first.buf, 32)[:] != ffi.buffer(second.buf, 32)[:]
+
+
+# --- AES-256-CBC ---
+
+def cbc_reference(plain):
+    padder = sym_padding.PKCS7(128).padder()
+    enc = Cipher(algorithms.AES(KEY), modes.CBC(IV)).encryptor()
+    return enc.update(padder.update(plain) + padder.finalize()) + enc.finalize()
+
+
+def raw_cbc(blocks):
+    enc = Cipher(algorithms.AES(KEY), modes.CBC(IV)).encryptor()
+    return enc.update(blocks) + enc.finalize()
+
+
+def cbc_decrypt(cipher, capacity=4096, iv_len=16):
+    out = Out(capacity)
+    return lib.aes_cbc_decrypt(KEY, IV, iv_len, out.buf, out.cell, cipher, len(cipher)), out
+
+
+@pytest.mark.parametrize("size", [0, 1, 15, 16, 17, 1000, 65536])
+def test_cbc_interop(size):
+    plain = os.urandom(size)
+    ours = produce(lambda buf, cell: lib.aes_cbc_encrypt(KEY, IV, 16, plain, size, buf, cell))
+    assert ours == cbc_reference(plain)
+    theirs = cbc_reference(plain)
+    assert produce(lambda buf, cell: lib.aes_cbc_decrypt(KEY, IV, 16, buf, cell, theirs, len(theirs))) == plain
+
+
+@pytest.mark.parametrize("cipher", [
+    raw_cbc(b"\x00" * 16),                      # pad byte 0
+    raw_cbc(b"\x00" * 15 + b"\x11"),            # pad byte over 16
+    raw_cbc(b"\x00" * 13 + b"\x02\x03\x03"),    # pad bytes that disagree
+    cbc_reference(b"x" * 20)[:-1],              # not a multiple of the block size
+    b"",
+], ids=["pad0", "pad17", "mixed", "ragged", "empty"])
+def test_cbc_decrypt_rejects(cipher):
+    result, out = cbc_decrypt(cipher)
+    assert result == 0 and out.untouched()
+
+
+@pytest.mark.parametrize("iv_len", [0, 12, 15, 17, 32])
+def test_cbc_wrong_iv_length(iv_len):
+    iv = IV * 2
+    enc = Out(64)
+    assert lib.aes_cbc_encrypt(KEY, iv, iv_len, b"abc", 3, enc.buf, enc.cell) == 0
+    assert enc.untouched()
+    assert cbc_decrypt(cbc_reference(b"abc"), iv_len=iv_len)[0] == 0
+
+
+# --- AES-256-GCM ---
+
+@pytest.mark.parametrize("nonce_len", [12, 8, 16, 60, 128])
+@pytest.mark.parametrize("size", [0, 1, 65536])
+def test_gcm_interop(nonce_len, size):
+    nonce, plain = os.urandom(nonce_len), os.urandom(size)
+    ours = produce(lambda buf, cell: lib.aes_gcm_encrypt(KEY, nonce, nonce_len, plain, size, buf, cell))
+    assert ours == AESGCM(KEY).encrypt(nonce, plain, None)
+    theirs = AESGCM(KEY).encrypt(nonce, plain, None)
+    assert produce(lambda buf, cell: lib.aes_gcm_decrypt(KEY, nonce, nonce_len, buf, cell, theirs, len(theirs))) == plain
+
+
+def test_gcm_one_byte_nonce_round_trip():
+    cipher = produce(lambda buf, cell: lib.aes_gcm_encrypt(KEY, b"n", 1, b"payload", 7, buf, cell))
+    assert produce(lambda buf, cell: lib.aes_gcm_decrypt(KEY, b"n", 1, buf, cell, cipher, len(cipher))) == b"payload"
+
+
+NONCE = bytes(12)
+SEALED = AESGCM(KEY).encrypt(NONCE, b"attack at dawn", None)
+
+
+def flip(data, index):
+    return data[:index] + bytes([data[index] ^ 1]) + data[index + 1:]
+
+
+@pytest.mark.parametrize("key, nonce, cipher", [
+    (KEY, NONCE, flip(SEALED, 0)),                  # ciphertext
+    (KEY, NONCE, flip(SEALED, len(SEALED) - 1)),    # tag
+    (KEY, NONCE, SEALED[:-1]),                      # truncated tag
+    (KEY, NONCE, SEALED[:15]),                      # shorter than a tag
+    (KEY, NONCE, b""),
+    (KEY, b"\x01" + NONCE[1:], SEALED),             # other nonce
+    (bytes(32), NONCE, SEALED),                     # other key
+], ids=["ciphertext", "tag", "truncated", "short", "empty", "nonce", "key"])
+@pytest.mark.parametrize("capacity", [64, 1])
+def test_gcm_decrypt_rejects(key, nonce, cipher, capacity):
+    # A forgery must fail even when the output would not fit: the wrappers never check the
+    # result of their second call.
+    out = Out(capacity)
+    assert lib.aes_gcm_decrypt(key, nonce, len(nonce), out.buf, out.cell, cipher, len(cipher)) == 0
+    assert out.untouched()
+
+
+@pytest.mark.parametrize("nonce_len", [0, 129])
+def test_gcm_bad_nonce_length(nonce_len):
+    nonce = bytes(256)
+    for capacity in (64, 1):
+        enc, dec = Out(capacity), Out(capacity)
+        assert lib.aes_gcm_encrypt(KEY, nonce, nonce_len, b"abc", 3, enc.buf, enc.cell) == 0
+        assert lib.aes_gcm_decrypt(KEY, nonce, nonce_len, dec.buf, dec.cell, SEALED, len(SEALED)) == 0
+        assert enc.untouched() and dec.untouched()
+
+
+@pytest.mark.parametrize("op", ["cbc_encrypt", "cbc_decrypt", "gcm_encrypt", "gcm_decrypt"])
+def test_aes_length_beyond_int_fails_before_reading(op):
+    # The buffer is far shorter than the length claimed: the call must fail before reading.
+    data, out = ffi.new("unsigned char[]", 64), Out(64)
+    if op.endswith("encrypt"):
+        result = getattr(lib, "aes_" + op)(KEY, IV, 16 if op.startswith("cbc") else 12, data, HUGE, out.buf, out.cell)
+    else:
+        result = getattr(lib, "aes_" + op)(KEY, IV, 16 if op.startswith("cbc") else 12, out.buf, out.cell, data, HUGE + 32)
+    assert result == 0 and out.untouched()
+
+
+# --- RSA ---
+
+@pytest.fixture(scope="module")
+def rsa_keys():
+    return {bits: rsa.generate_private_key(public_exponent=65537, key_size=bits) for bits in (1024, 2048, 3072)}
+
+
+KEY_FORMATS = [
+    (serialization.Encoding.PEM, serialization.PublicFormat.SubjectPublicKeyInfo),
+    (serialization.Encoding.PEM, serialization.PublicFormat.PKCS1),
+    (serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo),
+    (serialization.Encoding.DER, serialization.PublicFormat.PKCS1),
+]
+FORMAT_IDS = ["pem-spki", "pem-pkcs1", "der-spki", "der-pkcs1"]
+
+
+def rsa_encrypt(pub, plain, capacity=1024):
+    out = Out(capacity, "size_t *")
+    return lib.rsa_encrypt(pub, len(pub), plain, len(plain), out.buf, out.cell), out
+
+
+def rsa_verify(pub, msg, sig):
+    return lib.rsa_verify(pub, len(pub), msg, len(msg), sig, len(sig))
+
+
+@pytest.mark.parametrize("encoding, fmt", KEY_FORMATS, ids=FORMAT_IDS)
+@pytest.mark.parametrize("bits", [1024, 2048, 3072])
+def test_rsa_encrypt_decrypts_with_private_key(rsa_keys, encoding, fmt, bits):
+    key = rsa_keys[bits]
+    pub = key.public_key().public_bytes(encoding, fmt)
+    longest = b"m" * (bits // 8 - 66)  # OAEP with SHA-256 leaves k - 66 bytes
+    cipher = produce(lambda buf, cell: lib.rsa_encrypt(pub, len(pub), longest, len(longest), buf, cell), "size_t *")
+    assert len(cipher) == bits // 8
+    assert key.decrypt(cipher, OAEP) == longest
+
+
+@pytest.mark.parametrize("capacity", [1024, 1])
+def test_rsa_encrypt_message_too_long(rsa_keys, capacity):
+    pub = rsa_keys[2048].public_key().public_bytes(*KEY_FORMATS[0])
+    result, out = rsa_encrypt(pub, b"m" * 191, capacity)
+    assert result == 0 and out.untouched()
+
+
+@pytest.mark.parametrize("kind", ["garbage", "empty", "private", "ec", "truncated"])
+def test_rsa_rejects_keys(rsa_keys, kind):
+    if kind == "private":
+        bad = rsa_keys[2048].private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                           serialization.NoEncryption())
+    elif kind == "ec":
+        bad = ec.generate_private_key(ec.SECP256R1()).public_key().public_bytes(*KEY_FORMATS[0])
+    elif kind == "truncated":
+        bad = rsa_keys[2048].public_key().public_bytes(*KEY_FORMATS[2])[:-10]
+    else:
+        bad = {"garbage": b"not a key", "empty": b""}[kind]
+    result, out = rsa_encrypt(bad, b"x")
+    assert result == 0 and out.untouched()
+    sig = rsa_keys[2048].sign(b"msg", padding.PKCS1v15(), hashes.SHA256())
+    assert rsa_verify(bad, b"msg", sig) == 0
+
+
+@pytest.mark.parametrize("encoding, fmt", KEY_FORMATS, ids=FORMAT_IDS)
+@pytest.mark.parametrize("bits", [1024, 2048, 3072])
+def test_rsa_verify_valid(rsa_keys, encoding, fmt, bits):
+    key = rsa_keys[bits]
+    sig = key.sign(b"message", padding.PKCS1v15(), hashes.SHA256())
+    assert rsa_verify(key.public_key().public_bytes(encoding, fmt), b"message", sig) == 1
+
+
+@pytest.mark.parametrize("case", ["message", "signature", "truncated", "garbage", "empty", "sha1", "pss", "other-key"])
+def test_rsa_verify_invalid_is_exactly_zero(rsa_keys, case):
+    key = rsa_keys[2048]
+    sig = key.sign(b"message", padding.PKCS1v15(), hashes.SHA256())
+    msg, pub = b"message", key.public_key().public_bytes(*KEY_FORMATS[0])
+    if case == "message":
+        msg = b"messagf"
+    elif case == "signature":
+        sig = flip(sig, 100)
+    elif case == "truncated":
+        sig = sig[:-1]
+    elif case == "garbage":
+        sig = b"\xff" * 256
+    elif case == "empty":
+        sig = b""
+    elif case == "sha1":
+        sig = key.sign(msg, padding.PKCS1v15(), hashes.SHA1())
+    elif case == "pss":
+        sig = key.sign(msg, padding.PSS(padding.MGF1(hashes.SHA256()), 32), hashes.SHA256())
+    else:
+        pub = rsa_keys[3072].public_key().public_bytes(*KEY_FORMATS[0])
+    result = rsa_verify(pub, msg, sig)
+    assert type(result) is int and result == 0
+
+
+# --- libc ---
+
+def test_chdir_getcwd_free(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # restores the working directory afterwards
+    target = tmp_path / "sub"
+    target.mkdir()
+    assert lib.chdir(os.fsencode(target)) == 0
+    cwd = lib.getcwd(ffi.NULL, 0)
+    assert ffi.string(cwd) == os.fsencode(os.path.realpath(target))
+    lib.free(cwd)
+    assert lib.chdir(os.fsencode(tmp_path / "missing")) == -1
