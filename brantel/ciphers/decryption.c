@@ -425,24 +425,229 @@ int aes_gcm_decrypt(const unsigned char *key, const unsigned char *nonce, size_t
 
 /* --- RSA --- */
 
-/* Decodes an RSA public key from PEM or DER, as SubjectPublicKeyInfo or PKCS#1
- * RSAPublicKey. Returns a new key, or NULL for anything else (other key types included). */
-static EVP_PKEY *load_rsa_public_key(const unsigned char *data, size_t len)
+/* The general decoder costs several times the verification itself, so the common key forms
+ * are taken apart here and only the RSAPublicKey goes to OpenSSL. What this path does not
+ * recognise goes to the decoder, which keeps the set of accepted keys as it was. */
+
+enum { DER_SEQUENCE = 0x30, DER_BIT_STRING = 0x03, DER_NULL = 0x05 };
+
+/* The whole AlgorithmIdentifier OID element for rsaEncryption, 1.2.840.113549.1.1.1. */
+static const unsigned char RSA_ENCRYPTION_OID[] = {
+    0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01
+};
+
+static const char PEM_BEGIN[] = "-----BEGIN ";
+static const char PEM_END[] = "-----END ";
+static const char PEM_SPKI_LABEL[] = "PUBLIC KEY-----";
+static const char PEM_PKCS1_LABEL[] = "RSA PUBLIC KEY-----";
+
+/* Reads one DER element with a one-byte tag from [*p, end): a definite length in its shortest
+ * form, contents that fit before end. Sets the contents span and moves *p past the element. */
+static int der_take(const unsigned char **p, const unsigned char *end, unsigned char tag,
+                    const unsigned char **contents, size_t *contents_len)
+{
+    const unsigned char *q = *p;
+    size_t len;
+
+    if (end - q < 2 || q[0] != tag)
+        return 0;
+    len = q[1];
+    q += 2;
+    if (len & 0x80) {
+        size_t n = len & 0x7f;
+        /* n == 0 is the indefinite form; a leading zero byte or a value under 0x80 is not
+         * the shortest form; more than size_t's bytes cannot fit in memory anyway. */
+        if (n == 0 || n > sizeof(size_t) || (size_t)(end - q) < n || q[0] == 0)
+            return 0;
+        for (len = 0; n > 0; n--)
+            len = len << 8 | *q++;
+        if (len < 0x80)
+            return 0;
+    }
+    if (len > (size_t)(end - q))
+        return 0;
+    *contents = q;
+    *contents_len = len;
+    *p = q + len;
+    return 1;
+}
+
+/* Finds the RSAPublicKey in a DER SubjectPublicKeyInfo for rsaEncryption that spans exactly
+ * der_len bytes: SEQUENCE { SEQUENCE { OID, NULL or nothing }, BIT STRING { 0, key } }. */
+static int spki_rsa_key(const unsigned char *der, size_t der_len, const unsigned char **key, size_t *key_len)
+{
+    const unsigned char *p = der, *end = der + der_len, *spki, *alg, *bits, *null;
+    size_t spki_len, alg_len, bits_len, null_len;
+
+    if (!der_take(&p, end, DER_SEQUENCE, &spki, &spki_len) || p != end)
+        return 0;
+    p = spki;
+    end = spki + spki_len;
+    if (!der_take(&p, end, DER_SEQUENCE, &alg, &alg_len) || !der_take(&p, end, DER_BIT_STRING, &bits, &bits_len)
+        || p != end)
+        return 0;
+    if (alg_len < sizeof(RSA_ENCRYPTION_OID) || memcmp(alg, RSA_ENCRYPTION_OID, sizeof(RSA_ENCRYPTION_OID)) != 0)
+        return 0;
+    p = alg + sizeof(RSA_ENCRYPTION_OID);
+    end = alg + alg_len;
+    if (p != end && (!der_take(&p, end, DER_NULL, &null, &null_len) || null_len != 0 || p != end))
+        return 0;
+    /* The first content byte counts the unused bits; a key is whole bytes. */
+    if (bits_len < 2 || bits[0] != 0)
+        return 0;
+    *key = bits + 1;
+    *key_len = bits_len - 1;
+    return 1;
+}
+
+/* An RSAPublicKey that fills exactly der_len bytes, as a new key; NULL otherwise. */
+static EVP_PKEY *pkcs1_rsa_key(const unsigned char *der, size_t der_len)
+{
+    const unsigned char *p = der;
+    EVP_PKEY *pkey;
+
+    if (der_len == 0 || der_len > LONG_MAX)
+        return NULL;
+    pkey = d2i_PublicKey(EVP_PKEY_RSA, NULL, &p, (long)der_len);
+    if (pkey != NULL && p != der + der_len) {
+        EVP_PKEY_free(pkey);
+        pkey = NULL;
+    }
+    return pkey;
+}
+
+/* DER SubjectPublicKeyInfo or RSAPublicKey; the two differ in their second element. */
+static EVP_PKEY *der_rsa_key(const unsigned char *der, size_t der_len)
+{
+    const unsigned char *key;
+    size_t key_len;
+
+    if (spki_rsa_key(der, der_len, &key, &key_len))
+        return pkcs1_rsa_key(key, key_len);
+    return pkcs1_rsa_key(der, der_len);
+}
+
+/* Moves *p past the text s when [*p, end) starts with it. */
+static int text_take(const unsigned char **p, const unsigned char *end, const char *s)
+{
+    size_t n = strlen(s);
+
+    if ((size_t)(end - *p) < n || memcmp(*p, s, n) != 0)
+        return 0;
+    *p += n;
+    return 1;
+}
+
+/* Moves *p past a line break, LF or CR LF. */
+static int eol_take(const unsigned char **p, const unsigned char *end)
+{
+    return text_take(p, end, "\n") || text_take(p, end, "\r\n");
+}
+
+/* Finds the base64 body of one armoured key filling the whole input: the BEGIN line, lines
+ * holding base64 with spaces or tabs, the END line with the same label, then whitespace.
+ * Blank lines, headers and anything else are left to the decoder, whose PEM reader gives
+ * them meanings of its own. */
+static int pem_body(const unsigned char *in, size_t in_len, const unsigned char **body, size_t *body_len,
+                    int *pkcs1)
+{
+    const unsigned char *p = in, *end = in + in_len, *line;
+    const char *label;
+
+    if (!text_take(&p, end, PEM_BEGIN))
+        return 0;
+    if (text_take(&p, end, PEM_PKCS1_LABEL))
+        label = PEM_PKCS1_LABEL;
+    else if (text_take(&p, end, PEM_SPKI_LABEL))
+        label = PEM_SPKI_LABEL;
+    else
+        return 0;
+    if (!eol_take(&p, end))
+        return 0;
+    *body = p;
+    for (line = p; !text_take(&p, end, PEM_END); line = p) {
+        int letters = 0;
+        for (; p < end && *p != '\n' && *p != '\r'; p++) {
+            if (B64_TABLE[*p] < 64 || *p == '=')
+                letters = 1;
+            else if (*p != ' ' && *p != '\t')
+                return 0;
+        }
+        if (!letters || !eol_take(&p, end))
+            return 0;
+    }
+    *body_len = (size_t)(line - *body);
+    if (!text_take(&p, end, label) || (p != end && !eol_take(&p, end)))
+        return 0;
+    for (; p < end; p++)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')
+            return 0;
+    *pkcs1 = label == PEM_PKCS1_LABEL;
+    return 1;
+}
+
+/* PEM armour around the DER form its label names. */
+static EVP_PKEY *pem_rsa_key(const unsigned char *in, size_t in_len)
+{
+    const unsigned char *body, *key;
+    unsigned char *der;
+    size_t body_len, significant, pad, der_len, key_len;
+    int pkcs1;
+    EVP_PKEY *pkey = NULL;
+
+    if (!pem_body(in, in_len, &body, &body_len, &pkcs1) || !b64_scan_general(body, body_len, &significant, &pad))
+        return NULL;
+    der_len = significant / 4 * 3 - pad;
+    if (der_len == 0 || (der = OPENSSL_malloc(der_len)) == NULL)
+        return NULL;
+    b64_decode_sparse(der, body, body_len);
+    if (pkcs1)
+        pkey = pkcs1_rsa_key(der, der_len);
+    else if (spki_rsa_key(der, der_len, &key, &key_len))
+        pkey = pkcs1_rsa_key(key, key_len);
+    OPENSSL_free(der);
+    return pkey;
+}
+
+/* The common key forms, by their first byte; NULL for anything else. */
+static EVP_PKEY *quick_rsa_key(const unsigned char *data, size_t len)
+{
+    if (data[0] == DER_SEQUENCE)
+        return der_rsa_key(data, len);
+    if (data[0] == (unsigned char)PEM_BEGIN[0])
+        return pem_rsa_key(data, len);
+    return NULL;
+}
+
+/* Whatever OpenSSL's decoder makes of the input as an RSA public key; NULL when nothing. */
+static EVP_PKEY *decoded_rsa_key(const unsigned char *data, size_t len)
 {
     EVP_PKEY *pkey = NULL;
     OSSL_DECODER_CTX *dctx;
 
-    if (data == NULL || len == 0)
-        return NULL;
-    /* The decoder tries each encoding and structure in turn; the errors of the attempts
-     * that do not match are dropped here, whatever the outcome. */
-    ERR_set_mark();
     dctx = OSSL_DECODER_CTX_new_for_pkey(&pkey, NULL, NULL, "RSA", EVP_PKEY_PUBLIC_KEY, NULL, NULL);
     if (dctx == NULL || OSSL_DECODER_from_data(dctx, &data, &len) != 1) {
         EVP_PKEY_free(pkey);
         pkey = NULL;
     }
     OSSL_DECODER_CTX_free(dctx);
+    return pkey;
+}
+
+/* Decodes an RSA public key from PEM or DER, as SubjectPublicKeyInfo or PKCS#1
+ * RSAPublicKey. Returns a new key, or NULL for anything else (other key types included). */
+static EVP_PKEY *load_rsa_public_key(const unsigned char *data, size_t len)
+{
+    EVP_PKEY *pkey;
+
+    if (data == NULL || len == 0)
+        return NULL;
+    /* The errors of the attempts that do not match, here or in the decoder, which tries each
+     * encoding and structure in turn, are dropped whatever the outcome. */
+    ERR_set_mark();
+    pkey = quick_rsa_key(data, len);
+    if (pkey == NULL)
+        pkey = decoded_rsa_key(data, len);
     ERR_pop_to_mark();
     if (pkey != NULL && EVP_PKEY_is_a(pkey, "RSA") != 1) {
         EVP_PKEY_free(pkey);
