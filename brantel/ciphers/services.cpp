@@ -5,8 +5,8 @@
 #include "../toolkit/registry.hpp"
 #include "buffers.hpp"
 
+#include <algorithm>
 #include <initializer_list>
-#include <utility>
 
 namespace brantel::ciphers {
 
@@ -41,55 +41,14 @@ bool all_bytes(std::initializer_list<PyObject*> values) {
     return true;
 }
 
-// Signatures of the companion library's AES operations: encryptions take
-// their input before their output, decryptions their output before their input.
+// Signatures of the companion library's operations: encryptions take their
+// input before their output, decryptions their output before their input.
 using AesEncrypt = int (*)(const unsigned char*, const unsigned char*, size_t, const unsigned char*, size_t,
                            unsigned char*, int*);
 using AesDecrypt = int (*)(const unsigned char*, const unsigned char*, size_t, unsigned char*, int*,
                            const unsigned char*, size_t);
 using RsaEncrypt = int (*)(const unsigned char*, size_t, const unsigned char*, size_t, unsigned char*, size_t*);
 using RsaVerify = int (*)(const unsigned char*, size_t, const unsigned char*, size_t, const unsigned char*, size_t);
-
-// An AES encryption called directly: key, IV or nonce, then the plaintext.
-OwnedRef native_encrypt(Call& call, Library& library, const OutputRule& rule, const OutputLines& lines,
-                        PyObject* key, PyObject* iv, size_t iv_len, PyObject* plain, const char* failure) {
-    auto encrypt = library.native_function<AesEncrypt>(rule.operation);
-    return run_native<int>(
-        call, rule, lines,
-        [&](unsigned char* out, int* cell) {
-            return encrypt(data_of(key), data_of(iv), iv_len, data_of(plain), size_of(plain), out, cell);
-        },
-        PyExc_ValueError, failure);
-}
-
-// An AES decryption called directly: key, IV or nonce, then the ciphertext.
-OwnedRef native_decrypt(Call& call, Library& library, const OutputRule& rule, const OutputLines& lines,
-                        PyObject* key, PyObject* iv, size_t iv_len, PyObject* cipher, const char* failure) {
-    auto decrypt = library.native_function<AesDecrypt>(rule.operation);
-    return run_native<int>(
-        call, rule, lines,
-        [&](unsigned char* out, int* cell) {
-            return decrypt(data_of(key), data_of(iv), iv_len, out, cell, data_of(cipher), size_of(cipher));
-        },
-        PyExc_ValueError, failure);
-}
-
-constexpr OutputRule CBC_DECRYPT_RULE = {"aes_cbc_decrypt", "unsigned char [1000]", 1000, 16, "int *", 3, 4};
-constexpr OutputLines CBC_DECRYPT_LINES = {176, 177, 179, 183};
-constexpr OutputRule CBC_ENCRYPT_RULE = {"aes_cbc_encrypt", "unsigned char [1000]", 1000, 1000, "int *", 5, 6};
-constexpr OutputLines CBC_ENCRYPT_LINES = {203, 204, 206, 210};
-constexpr OutputRule GCM_ENCRYPT_RULE = {"aes_gcm_encrypt", "unsigned char [100000]", 100000, 100000, "int *", 5, 6};
-constexpr OutputLines GCM_ENCRYPT_LINES = {222, 223, 225, 229};
-constexpr OutputRule GCM_DECRYPT_RULE = {"aes_gcm_decrypt", "unsigned char [100000]", 100000, 100000, "int *", 3, 4};
-constexpr OutputLines GCM_DECRYPT_LINES = {240, 241, 243, 247};
-constexpr OutputRule RSA_ENCRYPT_RULE = {"rsa_encrypt", "unsigned char [1000]", 1000, 1000, "size_t *", 4, 5};
-constexpr OutputLines RSA_ENCRYPT_LINES = {257, 258, 260, 264};
-
-// aes_cbc_decryptor hands back at most the first 12 bytes.
-PyObject* kept_plaintext(OwnedRef plaintext) {
-    if (PyBytes_GET_SIZE(plaintext.get()) <= KEPT_PLAINTEXT) return plaintext.release();
-    return check(PyBytes_FromStringAndSize(PyBytes_AS_STRING(plaintext.get()), KEPT_PLAINTEXT));
-}
 
 // --- urandom ----------------------------------------------------------------
 
@@ -125,46 +84,132 @@ PyObject* urandom_body(Call& call, PyObject* const* args) {
 const Param URANDOM_PARAMS[] = {{"num_bytes", "unsigned int", TypeCheck::None}};
 const char* const URANDOM_LOCALS[] = {"buffer", "i"};
 
-// --- aes_cbc_decryptor ------------------------------------------------------
+// --- The four AES services ----------------------------------------------------
+// They differ only in data: which parameter is the key, the data and the IV or
+// nonce, the order their input buffers are made in, whether the IV length is
+// fixed, the operation with its output rule, and the source lines.
 
-PyObject* aes_cbc_decryptor_body(Call& call, PyObject* const* args) {
-    PyObject* aeskey = args[0];
-    PyObject* nonce_cipher = args[1];
-    PyObject* cbc_iv = args[2];
-    Library library(call);
-    if (library.native() && all_bytes({aeskey, nonce_cipher, cbc_iv})) {
-        call.at(170);
-        require_size(aeskey, "aeskey", AES_KEY_SIZE);
-        call.at(172);
-        require_size(cbc_iv, "cbc_iv", CBC_IV_SIZE);
-        OwnedRef plaintext = native_decrypt(call, library, CBC_DECRYPT_RULE, CBC_DECRYPT_LINES, aeskey, cbc_iv,
-                                            CBC_IV_SIZE, nonce_cipher, "AES-CBC decryption failed!");
-        call.at(184);
-        return kept_plaintext(std::move(plaintext));
-    }
-    call.at(167);
-    OwnedRef aeskey_char = library.input_buffer(aeskey);
-    call.at(168);
-    OwnedRef cbc_iv_char = library.input_buffer(cbc_iv);
-    call.at(169);
-    OwnedRef nonce_cipher_char = library.input_buffer(nonce_cipher);
-    call.at(170);
-    require_size(aeskey, "aeskey", AES_KEY_SIZE);
-    call.at(172);
-    require_size(cbc_iv, "cbc_iv", CBC_IV_SIZE);
+enum AesArgument { KEY, DATA, IV };
 
-    call.at(174);
-    OwnedRef iv_len = number(CBC_IV_SIZE);
-    OwnedRef cipher_len = byte_count(nonce_cipher);
-    PyObject* call_args[] = {aeskey_char.get(), cbc_iv_char.get(), iv_len.get(), nullptr, nullptr,
-                             nonce_cipher_char.get(), cipher_len.get()};
-    // T is 16, not 1000: any plaintext longer than one block is decrypted a
-    // second time into an exact-size buffer. Callers only ever see 12 bytes.
-    OwnedRef nonce_txt = run_with_output(call, library, CBC_DECRYPT_RULE, call_args, 7, CBC_DECRYPT_LINES,
-                                         PyExc_ValueError, "AES-CBC decryption failed!");
-    call.at(184);
-    return kept_plaintext(std::move(nonce_txt));
+struct AesService {
+    int param_of[3];           // parameter index of the key, the data, the IV/nonce
+    AesArgument buffer_order[3];  // the order the input buffers are made in
+    int buffer_lines[3];
+    bool encrypts;             // plaintext in, ciphertext out (else the reverse)
+    bool fixed_iv;             // CBC: the IV is 16 bytes and passed as 16
+    int key_check_line;
+    int iv_check_line;         // CBC only
+    int lengths_line;          // the length arguments and the output buffer
+    OutputRule rule;
+    OutputLines lines;
+    const char* failure;
+    int keep_line;             // > 0: hand back at most the first 12 bytes (CBC decryption)
+};
+
+// Mirrors the IV lengths the library sees: 16 for CBC, the nonce's own for GCM.
+Py_ssize_t iv_length(const AesService& s, PyObject* iv) {
+    return s.fixed_iv ? CBC_IV_SIZE : PyBytes_GET_SIZE(iv);
 }
+
+// The AES key reaches the library without a length and the CBC IV with a fixed
+// length of 16, so both are checked first: the library must never read past
+// what it was given.
+void check_sizes(Call& call, const AesService& s, PyObject* key, PyObject* iv) {
+    call.at(s.key_check_line);
+    require_size(key, "aeskey", AES_KEY_SIZE);
+    if (s.fixed_iv) {
+        call.at(s.iv_check_line);
+        require_size(iv, "cbc_iv", CBC_IV_SIZE);
+    }
+}
+
+// Calls the operation directly, reading the arguments in place.
+OwnedRef run_aes_native(Call& call, Library& library, const AesService& s, PyObject* key, PyObject* data,
+                        PyObject* iv) {
+    const size_t iv_len = static_cast<size_t>(iv_length(s, iv));
+    if (s.encrypts) {
+        auto encrypt = library.native_function<AesEncrypt>(s.rule.operation);
+        return run_native<int>(
+            call, s.rule, s.lines,
+            [&](unsigned char* out, int* cell) {
+                return encrypt(data_of(key), data_of(iv), iv_len, data_of(data), size_of(data), out, cell);
+            },
+            PyExc_ValueError, s.failure);
+    }
+    auto decrypt = library.native_function<AesDecrypt>(s.rule.operation);
+    return run_native<int>(
+        call, s.rule, s.lines,
+        [&](unsigned char* out, int* cell) {
+            return decrypt(data_of(key), data_of(iv), iv_len, out, cell, data_of(data), size_of(data));
+        },
+        PyExc_ValueError, s.failure);
+}
+
+// Calls the operation through the buffer layer: fresh input buffers, in order.
+OwnedRef run_aes_buffers(Call& call, Library& library, const AesService& s, PyObject* const* value) {
+    OwnedRef buffer[3];
+    for (int k = 0; k < 3; ++k) {
+        const AesArgument which = s.buffer_order[k];
+        call.at(s.buffer_lines[k]);
+        buffer[which] = library.input_buffer(value[which]);
+    }
+    check_sizes(call, s, value[KEY], value[IV]);
+
+    call.at(s.lengths_line);
+    OwnedRef iv_len = number(static_cast<long>(iv_length(s, value[IV])));
+    OwnedRef data_len = byte_count(value[DATA]);
+    PyObject* key = buffer[KEY].get();
+    PyObject* iv = buffer[IV].get();
+    PyObject* data = buffer[DATA].get();
+    PyObject* args[7];
+    if (s.encrypts) {
+        PyObject* in_order[] = {key, iv, iv_len.get(), data, data_len.get(), nullptr, nullptr};
+        std::copy(in_order, in_order + 7, args);
+    } else {
+        PyObject* in_order[] = {key, iv, iv_len.get(), nullptr, nullptr, data, data_len.get()};
+        std::copy(in_order, in_order + 7, args);
+    }
+    return run_with_output(call, library, s.rule, args, 7, s.lines, PyExc_ValueError, s.failure);
+}
+
+template <const AesService& S>
+PyObject* aes_body(Call& call, PyObject* const* args) {
+    PyObject* const value[3] = {args[S.param_of[KEY]], args[S.param_of[DATA]], args[S.param_of[IV]]};
+    Library library(call);
+    OwnedRef result;
+    if (library.native() && all_bytes({value[KEY], value[DATA], value[IV]})) {
+        check_sizes(call, S, value[KEY], value[IV]);
+        result = run_aes_native(call, library, S, value[KEY], value[DATA], value[IV]);
+    } else {
+        result = run_aes_buffers(call, library, S, value);
+    }
+    if (S.keep_line > 0) {
+        // Callers only ever see the first 12 bytes of a CBC plaintext.
+        call.at(S.keep_line);
+        if (PyBytes_GET_SIZE(result.get()) > KEPT_PLAINTEXT)
+            return check(PyBytes_FromStringAndSize(PyBytes_AS_STRING(result.get()), KEPT_PLAINTEXT));
+    }
+    return result.release();
+}
+
+// T is 16, not 1000, for CBC decryption: any plaintext longer than one block is
+// decrypted a second time into an exact-size buffer.
+constexpr AesService AES_CBC_DECRYPT = {
+    {0, 1, 2}, {KEY, IV, DATA}, {167, 168, 169}, false, true, 170, 172, 174,
+    {"aes_cbc_decrypt", "unsigned char [1000]", 1000, 16, "int *", 3, 4}, {176, 177, 179, 183},
+    "AES-CBC decryption failed!", 184};
+constexpr AesService AES_CBC_ENCRYPT = {
+    {0, 1, 2}, {KEY, DATA, IV}, {194, 195, 196}, true, true, 197, 199, 201,
+    {"aes_cbc_encrypt", "unsigned char [1000]", 1000, 1000, "int *", 5, 6}, {203, 204, 206, 210},
+    "AES-CBC encryption failed!", 0};
+constexpr AesService AES_GCM_ENCRYPT = {
+    {0, 1, 2}, {KEY, DATA, IV}, {215, 216, 217}, true, false, 218, 0, 220,
+    {"aes_gcm_encrypt", "unsigned char [100000]", 100000, 100000, "int *", 5, 6}, {222, 223, 225, 229},
+    "AES-GCM encryption failed!", 0};
+constexpr AesService AES_GCM_DECRYPT = {
+    {0, 1, 2}, {KEY, IV, DATA}, {233, 234, 235}, false, false, 236, 0, 238,
+    {"aes_gcm_decrypt", "unsigned char [100000]", 100000, 100000, "int *", 3, 4}, {240, 241, 243, 247},
+    "AES-GCM decryption failed!", 0};
 
 const Param AES_CBC_DECRYPTOR_PARAMS[] = {
     {"aeskey", "bytes", TypeCheck::Bytes},
@@ -173,44 +218,6 @@ const Param AES_CBC_DECRYPTOR_PARAMS[] = {
 };
 const char* const AES_CBC_DECRYPTOR_LOCALS[] = {"aeskey_char", "cbc_iv_char", "nonce_cipher_char",
                                                 "nonce_txt", "nonce_len", "i"};
-
-// --- aes_cbc_encryptor ------------------------------------------------------
-
-PyObject* aes_cbc_encryptor_body(Call& call, PyObject* const* args) {
-    PyObject* aeskey = args[0];
-    PyObject* nonce = args[1];
-    PyObject* cbc_iv = args[2];
-    Library library(call);
-    if (library.native() && all_bytes({aeskey, nonce, cbc_iv})) {
-        call.at(197);
-        require_size(aeskey, "aeskey", AES_KEY_SIZE);
-        call.at(199);
-        require_size(cbc_iv, "cbc_iv", CBC_IV_SIZE);
-        return native_encrypt(call, library, CBC_ENCRYPT_RULE, CBC_ENCRYPT_LINES, aeskey, cbc_iv, CBC_IV_SIZE, nonce,
-                              "AES-CBC encryption failed!")
-            .release();
-    }
-    call.at(194);
-    OwnedRef aeskey_char = library.input_buffer(aeskey);
-    call.at(195);
-    OwnedRef nonce_txt_char = library.input_buffer(nonce);
-    call.at(196);
-    OwnedRef cbc_iv_char = library.input_buffer(cbc_iv);
-    call.at(197);
-    require_size(aeskey, "aeskey", AES_KEY_SIZE);
-    call.at(199);
-    require_size(cbc_iv, "cbc_iv", CBC_IV_SIZE);
-
-    call.at(201);
-    OwnedRef iv_len = number(CBC_IV_SIZE);
-    OwnedRef nonce_len = byte_count(nonce);
-    PyObject* call_args[] = {aeskey_char.get(), cbc_iv_char.get(), iv_len.get(), nonce_txt_char.get(),
-                             nonce_len.get(), nullptr, nullptr};
-    return run_with_output(call, library, CBC_ENCRYPT_RULE, call_args, 7, CBC_ENCRYPT_LINES, PyExc_ValueError,
-                           "AES-CBC encryption failed!")
-        .release();
-}
-
 const Param AES_CBC_ENCRYPTOR_PARAMS[] = {
     {"aeskey", "bytes", TypeCheck::Bytes},
     {"nonce", "bytes", TypeCheck::Bytes},
@@ -218,40 +225,6 @@ const Param AES_CBC_ENCRYPTOR_PARAMS[] = {
 };
 const char* const AES_CBC_ENCRYPTOR_LOCALS[] = {"aeskey_char", "nonce_txt_char", "cbc_iv_char",
                                                 "nonce_cipher", "nonce_cipher_len", "i"};
-
-// --- aes_gcm_encryptor ------------------------------------------------------
-
-PyObject* aes_gcm_encryptor_body(Call& call, PyObject* const* args) {
-    PyObject* aeskey = args[0];
-    PyObject* content = args[1];
-    PyObject* nonce = args[2];
-    Library library(call);
-    if (library.native() && all_bytes({aeskey, content, nonce})) {
-        call.at(218);
-        require_size(aeskey, "aeskey", AES_KEY_SIZE);
-        return native_encrypt(call, library, GCM_ENCRYPT_RULE, GCM_ENCRYPT_LINES, aeskey, nonce, size_of(nonce),
-                              content, "AES-GCM encryption failed!")
-            .release();
-    }
-    call.at(215);
-    OwnedRef aeskey_char = library.input_buffer(aeskey);
-    call.at(216);
-    OwnedRef content_char = library.input_buffer(content);
-    call.at(217);
-    OwnedRef nonce_char = library.input_buffer(nonce);
-    call.at(218);
-    require_size(aeskey, "aeskey", AES_KEY_SIZE);
-
-    call.at(220);
-    OwnedRef nonce_len = byte_count(nonce);
-    OwnedRef content_len = byte_count(content);
-    PyObject* call_args[] = {aeskey_char.get(), nonce_char.get(), nonce_len.get(), content_char.get(),
-                             content_len.get(), nullptr, nullptr};
-    return run_with_output(call, library, GCM_ENCRYPT_RULE, call_args, 7, GCM_ENCRYPT_LINES, PyExc_ValueError,
-                           "AES-GCM encryption failed!")
-        .release();
-}
-
 const Param AES_GCM_ENCRYPTOR_PARAMS[] = {
     {"aeskey", "bytes", TypeCheck::Bytes},
     {"content", "bytes", TypeCheck::Bytes},
@@ -259,40 +232,6 @@ const Param AES_GCM_ENCRYPTOR_PARAMS[] = {
 };
 const char* const AES_GCM_ENCRYPTOR_LOCALS[] = {"aeskey_char", "content_char", "nonce_char",
                                                 "cipher_txt", "cipher_len", "i"};
-
-// --- aes_gcm_decryptor ------------------------------------------------------
-
-PyObject* aes_gcm_decryptor_body(Call& call, PyObject* const* args) {
-    PyObject* aeskey = args[0];
-    PyObject* cipher_txt = args[1];
-    PyObject* nonce = args[2];
-    Library library(call);
-    if (library.native() && all_bytes({aeskey, cipher_txt, nonce})) {
-        call.at(236);
-        require_size(aeskey, "aeskey", AES_KEY_SIZE);
-        return native_decrypt(call, library, GCM_DECRYPT_RULE, GCM_DECRYPT_LINES, aeskey, nonce, size_of(nonce),
-                              cipher_txt, "AES-GCM decryption failed!")
-            .release();
-    }
-    call.at(233);
-    OwnedRef aeskey_char = library.input_buffer(aeskey);
-    call.at(234);
-    OwnedRef nonce_char = library.input_buffer(nonce);
-    call.at(235);
-    OwnedRef cipher_txt_char = library.input_buffer(cipher_txt);
-    call.at(236);
-    require_size(aeskey, "aeskey", AES_KEY_SIZE);
-
-    call.at(238);
-    OwnedRef nonce_len = byte_count(nonce);
-    OwnedRef cipher_len = byte_count(cipher_txt);
-    PyObject* call_args[] = {aeskey_char.get(), nonce_char.get(), nonce_len.get(), nullptr, nullptr,
-                             cipher_txt_char.get(), cipher_len.get()};
-    return run_with_output(call, library, GCM_DECRYPT_RULE, call_args, 7, GCM_DECRYPT_LINES, PyExc_ValueError,
-                           "AES-GCM decryption failed!")
-        .release();
-}
-
 const Param AES_GCM_DECRYPTOR_PARAMS[] = {
     {"aeskey", "bytes", TypeCheck::Bytes},
     {"cipher_txt", "bytes", TypeCheck::Bytes},
@@ -302,6 +241,9 @@ const char* const AES_GCM_DECRYPTOR_LOCALS[] = {"aeskey_char", "nonce_char", "ci
                                                 "content", "content_len", "i"};
 
 // --- rsa_encryptor ----------------------------------------------------------
+
+constexpr OutputRule RSA_ENCRYPT_RULE = {"rsa_encrypt", "unsigned char [1000]", 1000, 1000, "size_t *", 4, 5};
+constexpr OutputLines RSA_ENCRYPT_LINES = {257, 258, 260, 264};
 
 PyObject* rsa_encryptor_body(Call& call, PyObject* const* args) {
     PyObject* pubkey = args[0];
@@ -384,19 +326,19 @@ const FunctionSpec URANDOM = {
 
 const FunctionSpec AES_CBC_DECRYPTOR = {
     "aes_cbc_decryptor", 166, CallForm::PosOrKw, AES_CBC_DECRYPTOR_PARAMS, 3, "bytes",
-    AES_CBC_DECRYPTOR_LOCALS, 6, nullptr, aes_cbc_decryptor_body};
+    AES_CBC_DECRYPTOR_LOCALS, 6, nullptr, aes_body<AES_CBC_DECRYPT>};
 
 const FunctionSpec AES_CBC_ENCRYPTOR = {
     "aes_cbc_encryptor", 193, CallForm::PosOrKw, AES_CBC_ENCRYPTOR_PARAMS, 3, "bytes",
-    AES_CBC_ENCRYPTOR_LOCALS, 6, nullptr, aes_cbc_encryptor_body};
+    AES_CBC_ENCRYPTOR_LOCALS, 6, nullptr, aes_body<AES_CBC_ENCRYPT>};
 
 const FunctionSpec AES_GCM_ENCRYPTOR = {
     "aes_gcm_encryptor", 214, CallForm::PosOrKw, AES_GCM_ENCRYPTOR_PARAMS, 3, "bytes",
-    AES_GCM_ENCRYPTOR_LOCALS, 6, nullptr, aes_gcm_encryptor_body};
+    AES_GCM_ENCRYPTOR_LOCALS, 6, nullptr, aes_body<AES_GCM_ENCRYPT>};
 
 const FunctionSpec AES_GCM_DECRYPTOR = {
     "aes_gcm_decryptor", 232, CallForm::PosOrKw, AES_GCM_DECRYPTOR_PARAMS, 3, "bytes",
-    AES_GCM_DECRYPTOR_LOCALS, 6, nullptr, aes_gcm_decryptor_body};
+    AES_GCM_DECRYPTOR_LOCALS, 6, nullptr, aes_body<AES_GCM_DECRYPT>};
 
 const FunctionSpec RSA_ENCRYPTOR = {
     "rsa_encryptor", 251, CallForm::PosOrKw, RSA_ENCRYPTOR_PARAMS, 2, "bytes",
