@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <memory>
 #include <type_traits>
+#include <utility>
 
 #include "../toolkit/function.hpp"
 #include "../toolkit/refs.hpp"
@@ -123,16 +123,26 @@ long long reported_count(Cell cell) noexcept {
 // its output buffer and cell. Same protocol, same re-run rule; the first buffer
 // is not zero-filled (only what the library reports as written is read back)
 // and the re-run writes straight into the result.
+// A bytes object cut down to its first n bytes (in place where the allocator can).
+inline OwnedRef shrunk(OwnedRef bytes, Py_ssize_t n) {
+    if (PyBytes_GET_SIZE(bytes.get()) == n) return bytes;
+    PyObject* raw = bytes.release();
+    if (_PyBytes_Resize(&raw, n) < 0) throw PyError();  // raw was released and nulled
+    return OwnedRef::steal(raw);
+}
+
 template <typename Cell, typename Op>
 OwnedRef run_native(Call& call, const OutputRule& rule, const OutputLines& lines, Op op, PyObject* failure_type,
                     const char* failure_message) {
+    // The first buffer lives on the stack when small; a large one is already
+    // the result object, cut to size afterwards, so large outputs are not copied.
     constexpr Py_ssize_t SMALL = 64;
     unsigned char small[SMALL];
-    std::unique_ptr<unsigned char[]> heap;
+    OwnedRef first_bytes;
     unsigned char* first = small;
     if (rule.capacity > SMALL) {
-        heap.reset(new unsigned char[rule.capacity]);
-        first = heap.get();
+        first_bytes = OwnedRef::checked(PyBytes_FromStringAndSize(nullptr, rule.capacity));
+        first = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(first_bytes.get()));
     }
     call.at(lines.call);
     Cell cell = static_cast<Cell>(rule.capacity);
@@ -152,11 +162,11 @@ OwnedRef run_native(Call& call, const OutputRule& rule, const OutputLines& lines
         call.at(lines.convert);
         count = reported_count(cell);
         if (count < 0 || count > size) raise_misreported(rule.operation, count, size);
-        if (count == size) return exact;
-        return OwnedRef::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out), count));
+        return shrunk(std::move(exact), static_cast<Py_ssize_t>(count));
     }
     call.at(lines.convert);
     if (count < 0 || count > rule.capacity) raise_misreported(rule.operation, count, rule.capacity);
+    if (first_bytes) return shrunk(std::move(first_bytes), static_cast<Py_ssize_t>(count));
     return OwnedRef::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(first), count));
 }
 
