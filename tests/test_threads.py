@@ -1,0 +1,134 @@
+"""Several Python threads calling the inventory, the queries, the helpers and the
+cipher services at once give the results that single-threaded calls give."""
+import os
+import random
+import sys
+import threading
+import time
+
+import pytest
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import padding as asym, rsa
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+
+import brantel.brantel_sysprobe as sysprobe
+import smbios_builder as sb
+from brantel import _sysprobe_internal as svc
+
+THREADS = 6
+SECONDS = 1.5
+
+KEY, IV, NONCE = bytes(range(32)), bytes(range(16)), bytes(range(12))
+RSA_KEY = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+PUBKEY = RSA_KEY.public_key().public_bytes(serialization.Encoding.PEM, serialization.PublicFormat.PKCS1)
+SIGNATURE = RSA_KEY.sign(b"message", asym.PKCS1v15(), hashes.SHA256())
+OAEP = asym.OAEP(mgf=asym.MGF1(hashes.SHA256()), algorithm=hashes.SHA256(), label=None)
+SEALED = AESGCM(KEY).encrypt(NONCE, bytes(300000), None)  # past the first output buffer
+
+DESKTOP, SERVER = sb.blob(sb.desktop_table()), sb.blob(sb.server_table(), version=(2, 7))
+RENDERED = sb.parse_inventory(svc.parse_windows_hardware_info(SERVER, b"guid"))
+CPUS = sb.elements(RENDERED["cpu_list"])
+DEVICE_SETS = sb.elements(RENDERED["memory_device_set_list"])
+MODULES = ["\x02".join(["6", str(64 + n), "DIMM %d" % n, "18", "4", "7", str(n % 130), "0"]) for n in range(40)]
+
+
+def populated(cpus):
+    found = []
+    svc.get_populated_cpus(cpus, found)
+    return found
+
+
+def outcome(job):
+    """The job's result, or the type and text of the exception it raised."""
+    try:
+        return "ok", job()
+    except Exception as error:
+        return type(error).__name__, str(error)
+
+
+def cwd_round_trip():
+    here = os.getcwd()
+    return sysprobe.chdir(here), sysprobe.getcwd() == here
+
+
+JOBS = {
+    "inventory-desktop": lambda: svc.parse_windows_hardware_info(DESKTOP, b"desktop"),
+    "inventory-server": lambda: svc.parse_windows_hardware_info(SERVER, "server-\u00e9".encode()),
+    "inventory-no-end": lambda: svc.parse_windows_hardware_info(DESKTOP[:-1], b""),
+    "inventory-bad-guid": lambda: svc.parse_windows_hardware_info(DESKTOP, b"\xff"),
+    "cpus": lambda: populated(CPUS),
+    "cpus-short": lambda: populated(CPUS + [""]),
+    "devices": lambda: svc.get_memory_devices(DEVICE_SETS),
+    "modules": lambda: svc.get_memory_modules(MODULES),
+    "modules-bad": lambda: svc.get_memory_modules(MODULES + ["a\x02b\x02c\x02d\x02e\x02f\x02x"]),
+    "sha1": lambda: sysprobe.sha1(bytes(range(256)) * 64),
+    "base64": lambda: sysprobe.base64_decode(b"QUJD" * 50000),
+    "base64-bad": lambda: sysprobe.base64_decode(b"QUJ"),
+    "cwd": cwd_round_trip,
+    "urandom": lambda: len(svc.urandom(1000)),
+    "cbc": lambda: svc.aes_cbc_decryptor(KEY, svc.aes_cbc_encryptor(KEY, b"n" * 2000, IV), IV),
+    "cbc-bad-iv": lambda: svc.aes_cbc_encryptor(KEY, b"n", IV[:8]),
+    "gcm": lambda: svc.aes_gcm_encryptor(KEY, b"content", NONCE),
+    "gcm-decrypt": lambda: len(svc.aes_gcm_decryptor(KEY, SEALED, NONCE)),
+    "gcm-tampered": lambda: svc.aes_gcm_decryptor(KEY, SEALED[:-1], NONCE),
+    "rsa-encrypt": lambda: RSA_KEY.decrypt(svc.rsa_encryptor(PUBKEY, b"session key"), OAEP),
+    "rsa-verify": lambda: svc.rsa_verifier(PUBKEY, b"message", SIGNATURE),
+    "rsa-verify-wrong": lambda: svc.rsa_verifier(PUBKEY, b"messagE", SIGNATURE),
+}
+
+
+@pytest.fixture
+def frequent_switches():
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)
+    yield
+    sys.setswitchinterval(interval)
+
+
+def test_concurrent_calls_match_single_threaded(frequent_switches):
+    expected = {name: outcome(job) for name, job in JOBS.items()}
+    assert expected["inventory-desktop"][0] == "ok" and expected["inventory-no-end"][0] == "ValueError"
+    start = threading.Barrier(THREADS)
+    mismatches, calls = [], [0] * THREADS
+
+    def worker(index):
+        rng = random.Random(index)
+        names = list(JOBS)
+        start.wait()
+        deadline = time.monotonic() + SECONDS
+        while time.monotonic() < deadline:
+            rng.shuffle(names)
+            for name in names:
+                got = outcome(JOBS[name])
+                calls[index] += 1
+                if got != expected[name]:
+                    mismatches.append((name, got))
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(THREADS)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert mismatches == []
+    assert min(calls) >= len(JOBS)  # every thread got through every job at least once
+
+
+def test_inventories_of_different_tables_do_not_mix(frequent_switches):
+    # Each thread renders its own table; a record of one call must never show up in another's.
+    blobs = [sb.blob(sb.structure(1, {4: 1}, length=8, strings=["maker-%d" % n]),
+                     sb.structure(0, {4: 1}, strings=["vendor-%d" % n]) * (n + 1)) for n in range(THREADS)]
+    expected = [svc.parse_windows_hardware_info(blob, b"%d" % n) for n, blob in enumerate(blobs)]
+    wrong = []
+
+    def worker(n):
+        deadline = time.monotonic() + SECONDS / 3
+        while time.monotonic() < deadline:
+            if svc.parse_windows_hardware_info(blobs[n], b"%d" % n) != expected[n]:
+                wrong.append(n)
+
+    threads = [threading.Thread(target=worker, args=(n,)) for n in range(THREADS)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert wrong == []
