@@ -13,3 +13,15 @@ def corpus_blobs():
     if not CORPUS.is_dir():
         pytest.skip("SMBIOS corpus not present")
     return sorted(CORPUS.glob("*.bin"))
+
+
+@pytest.fixture
+def use_lib(monkeypatch):
+    """Substitutes the companion library the module looks up at call time:
+    use_lib(fake) installs fake as brantel.brantel_sysprobe.lib for the test."""
+    import brantel.brantel_sysprobe as sysprobe
+
+    def install(lib):
+        monkeypatch.setattr(sysprobe, "lib", lib)
+        return lib
+    return install

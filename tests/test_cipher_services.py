@@ -61,12 +61,8 @@ class FakeLib:
 
 
 @pytest.fixture
-def fake(monkeypatch):
-    def install(**kwargs):
-        lib = FakeLib(**kwargs)
-        monkeypatch.setattr(sysprobe, "lib", lib)
-        return lib
-    return install
+def fake(use_lib):
+    return lambda **kwargs: use_lib(FakeLib(**kwargs))
 
 
 def last_entry(excinfo):

@@ -101,12 +101,8 @@ class FakeLib:
 
 
 @pytest.fixture
-def fake(monkeypatch):
-    def install(**kwargs):
-        lib = FakeLib(**kwargs)
-        monkeypatch.setattr(sysprobe, "lib", lib)
-        return lib
-    return install
+def fake(use_lib):
+    return lambda **kwargs: use_lib(FakeLib(**kwargs))
 
 
 def test_sha1_passes_a_zero_terminated_input_and_its_length(fake):
