@@ -24,7 +24,7 @@ struct ModuleState {
     PyObject* module = nullptr;        // strong reference once execution started
     PyObject* dict = nullptr;          // borrowed from module
     PyTypeObject* function_type = nullptr;
-    // Builtins the module's code uses, looked up once.
+    // Builtins the module's code uses, looked up once (strong reference).
     PyObject* not_implemented_error = nullptr;
 };
 
@@ -123,7 +123,10 @@ void look_up_builtins() {
                              "EnvironmentError", "bin"}) {
         PyObject* value = builtins ? PyDict_GetItemString(builtins, name) : nullptr;
         if (value == nullptr) raise_format(PyExc_NameError, "name '%s' is not defined", name);
-        if (std::strcmp(name, "NotImplementedError") == 0) state.not_implemented_error = value;
+        if (std::strcmp(name, "NotImplementedError") == 0) {
+            Py_INCREF(value);  // held for the process, whatever becomes of the builtins
+            Py_XSETREF(state.not_implemented_error, value);
+        }
     }
 }
 
