@@ -1,18 +1,45 @@
 """Builds the package's native parts: the two C++ extension modules and,
-through cffi, the companion cipher library."""
+through cffi, the companion cipher library.
+
+Compiler flags are chosen when the compiler is known (MSVC or a gcc-like
+compiler), so each extension is declared once, by name and sources."""
 import glob
 import os
 
 from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
-# BRANTEL_SANITIZE=1 builds everything with AddressSanitizer and UBSan.
+# BRANTEL_SANITIZE=1 builds everything with AddressSanitizer and UBSan (gcc/clang).
 SANITIZE = os.environ.get("BRANTEL_SANITIZE") == "1"
-SANITIZER_FLAGS = ["-fsanitize=address,undefined", "-fno-omit-frame-pointer"] if SANITIZE else []
+# BRANTEL_WERROR=1 turns every compiler warning into an error (CI's strict builds).
+WERROR = os.environ.get("BRANTEL_WERROR") == "1"
 
-CXX_FLAGS = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-fvisibility=hidden"] + SANITIZER_FLAGS
+GCC_LIKE_FLAGS = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-fvisibility=hidden"]
 if SANITIZE:
-    CXX_FLAGS += ["-g", "-O1"]
-LINK_FLAGS = SANITIZER_FLAGS
+    GCC_LIKE_FLAGS += ["-fsanitize=address,undefined", "-fno-omit-frame-pointer", "-g", "-O1"]
+GCC_LIKE_LINK = ["-fsanitize=address,undefined", "-fno-omit-frame-pointer"] if SANITIZE else []
+# /Zc:__cplusplus makes __cplusplus report C++17; /utf-8 reads the sources as UTF-8.
+MSVC_FLAGS = ["/std:c++17", "/EHsc", "/W3", "/O2", "/permissive-", "/Zc:__cplusplus", "/utf-8"]
+
+
+def compiler_flags(compiler_type, extra_flags=()):
+    """(compile, link) flags for a C++ extension on this compiler type."""
+    if compiler_type == "msvc":
+        return MSVC_FLAGS + (["/WX"] if WERROR else []), []
+    flags = GCC_LIKE_FLAGS + (["-Werror"] if WERROR else []) + list(extra_flags)
+    return flags, list(GCC_LIKE_LINK)
+
+
+class BuildExt(build_ext):
+    """Adds the flags of the compiler in use to every C++ extension."""
+
+    def build_extension(self, ext):
+        if getattr(ext, "language", None) == "c++":
+            extra = os.environ.get("BRANTEL_CXXFLAGS", "").split()
+            compile_args, link_args = compiler_flags(self.compiler.compiler_type, extra)
+            ext.extra_compile_args = compile_args + list(ext.extra_compile_args or [])
+            ext.extra_link_args = link_args + list(ext.extra_link_args or [])
+        super().build_extension(ext)
 
 
 def sources(*patterns):
@@ -24,17 +51,12 @@ def sources(*patterns):
 
 TOOLKIT = sources("brantel/toolkit/*.cpp")
 BUFFERS = ["brantel/ciphers/buffers.cpp"]
+HEADERS = sources("brantel/toolkit/*.hpp", "brantel/inventory/*.hpp", "brantel/ciphers/*.hpp")
 
 
 def cxx_extension(name, files):
-    return Extension(
-        name,
-        sources=files,
-        language="c++",
-        extra_compile_args=CXX_FLAGS,
-        extra_link_args=LINK_FLAGS,
-        depends=sources("brantel/toolkit/*.hpp", "brantel/inventory/*.hpp", "brantel/ciphers/*.hpp"),
-    )
+    """A C++ extension of the package; its compiler flags come from BuildExt."""
+    return Extension(name, sources=files, language="c++", depends=HEADERS)
 
 
 setup(
@@ -52,4 +74,5 @@ setup(
         ),
     ],
     cffi_modules=["brantel/ciphers/build_decryption.py:ffibuilder"],
+    cmdclass={"build_ext": BuildExt},
 )

@@ -150,7 +150,12 @@ void set_up_logger() {
     OwnedRef file_name = OwnedRef::checked(PyUnicode_FromString("brantel.log"));
     OwnedRef log_path = OwnedRef::checked(PyNumber_TrueDivide(parent.get(), file_name.get()));
 
-    OwnedRef kwargs = OwnedRef::checked(Py_BuildValue("{s:L,s:i}", "maxBytes", 19327352832LL, "backupCount", 5));
+    // delay=True: the file opens with the first record, not at import, so a
+    // package folder the user cannot write does not make the import fail (the
+    // module's functions write no records). A failed write later goes to
+    // logging's own error handling, and the caller carries on.
+    OwnedRef kwargs = OwnedRef::checked(
+        Py_BuildValue("{s:L,s:i,s:O}", "maxBytes", 19327352832LL, "backupCount", 5, "delay", Py_True));
     OwnedRef handler = OwnedRef::checked(PyObject_Call(
         global("RotatingFileHandler"), OwnedRef::checked(PyTuple_Pack(1, log_path.get())).get(), kwargs.get()));
     bind("handler", handler.get());

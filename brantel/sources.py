@@ -24,10 +24,10 @@ the person at the command line.
 from __future__ import annotations
 
 import os
+import pkgutil
 import struct
 import sys
 from dataclasses import dataclass
-from importlib import resources
 from pathlib import Path
 from typing import Any, Callable, Optional, Union
 
@@ -333,4 +333,6 @@ def read_blob(path: StrPath) -> bytes:
 
 def sample_blob() -> bytes:
     """The sample desktop table shipped with the package (tools/make_sample_table.py makes it)."""
-    return resources.files("brantel").joinpath("data").joinpath(SAMPLE_NAME).read_bytes()
+    data = pkgutil.get_data("brantel", "data/" + SAMPLE_NAME)  # importlib.resources.files needs 3.9
+    assert data is not None  # brantel's loader reads files
+    return data

@@ -59,7 +59,35 @@ def test_logger_and_its_rotating_file():
     assert handler.formatter._fmt == (
         "%(levelname)s|%(module)s|%(funcName)s|%(lineno)d|%(asctime)s|%(process)d|%(thread)d|%(message)s")
     log = pathlib.Path(sysprobe.__file__).parent / "brantel.log"
-    assert pathlib.Path(handler.baseFilename) == log and log.exists()
+    assert pathlib.Path(handler.baseFilename) == log
+    assert (handler.mode, handler.delay) == ("a", True)
+
+
+def test_log_file_opens_with_the_first_record(tmp_path):
+    log = tmp_path / "brantel.log"
+    result = run_python(f"""
+        import brantel.brantel_sysprobe as m
+        m.sha1(b"x"); m.base64_decode(b"eA=="); m.getcwd(); m.chdir(".")
+        assert m.handler.stream is None, "opened before any record"
+        m.handler.baseFilename = {str(log)!r}
+        m.logger.warning("first record")
+        m.handler.close()
+    """)
+    assert result.returncode == 0, result.stderr
+    fields = log.read_text().rstrip("\n").split("|")
+    assert fields[:3] == ["WARNING", "<string>", "<module>"] and fields[-1] == "first record"
+
+
+def test_a_failed_log_write_is_reported_and_the_caller_goes_on(tmp_path):
+    result = run_python(f"""
+        import brantel.brantel_sysprobe as m
+        m.handler.baseFilename = {str(tmp_path / "missing" / "brantel.log")!r}
+        m.logger.error("cannot be written")
+        print("carried on", m.sha1(b""))
+    """)
+    assert result.returncode == 0
+    assert "--- Logging error ---" in result.stderr
+    assert result.stdout == "carried on da39a3ee5e6b4b0d3255bfef95601890afd80709\n"
 
 
 def test_second_import_and_reload_change_nothing():
@@ -79,18 +107,38 @@ def test_loader_gives_back_the_loaded_module():
     assert len(sysprobe.logger.handlers) == 1
 
 
+# Each version offers a different way in: _testcapi.run_in_subinterp (a classic
+# sub-interpreter, every version that ships the test module), else the
+# interpreters module under its 3.8-3.12 or its 3.13 name.
+SUBINTERPRETER_RUNNERS = {
+    "_testcapi": "import _testcapi; _testcapi.run_in_subinterp(CODE)",
+    "_xxsubinterpreters": "import _xxsubinterpreters as i; i.run_string(i.create(), CODE)",
+    "_interpreters": "import _interpreters as i; i.run_string(i.create(), CODE)",
+}
+
+
+def subinterpreter_runner():
+    for module, runner in SUBINTERPRETER_RUNNERS.items():
+        if importlib.util.find_spec(module) is not None:
+            return runner
+    pytest.skip("this interpreter has no way to start a sub-interpreter")
+
+
 def test_import_from_a_subinterpreter_is_refused():
-    result = run_python("""
+    runner = subinterpreter_runner()
+    result = run_python(f"""
         import sys
         import brantel.brantel_sysprobe
-        import _xxsubinterpreters as interpreters
-        sub = interpreters.create()
+        CODE = f"import sys; sys.path[:] = {{sys.path!r}}; import brantel.brantel_sysprobe"
         try:
-            interpreters.run_string(sub, f"import sys; sys.path[:] = {sys.path!r}; import brantel.brantel_sysprobe")
+            {runner}
         except Exception as exc:
             print(type(exc).__name__, exc)
     """)
-    assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in result.stdout
+    # run_in_subinterp prints the sub-interpreter's traceback on stderr; the
+    # interpreters modules raise in the caller.
+    assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in (
+        result.stdout + result.stderr)
 
 
 @pytest.mark.parametrize("compiled, running, agree", [

@@ -196,6 +196,7 @@ def test_a_failing_query_is_reported_not_raised():
 # --- typing -----------------------------------------------------------------------
 
 USAGE = """
+    from __future__ import annotations
     import json
     from brantel import brantel_sysprobe, sources, view
     from brantel._sysprobe_internal import get_memory_devices, get_memory_modules, get_populated_cpus
@@ -233,9 +234,14 @@ def test_stubs_pass_mypy_strict(tmp_path, mypy_cache, extra, expected_error):
     example = tmp_path / "example.py"
     example.write_text(textwrap.dedent(USAGE) + extra + "\n")
     package_root = pathlib.Path(view.__file__).resolve().parents[1]
+    env = dict(os.environ)
+    if package_root.name not in ("site-packages", "dist-packages"):
+        # An editable install is found through an import hook mypy does not follow;
+        # an installed package is found in site-packages, which must not be on MYPYPATH.
+        env["MYPYPATH"] = str(package_root)
     result = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(mypy_cache), str(example)],
-        capture_output=True, text=True, cwd=tmp_path, env={**os.environ, "MYPYPATH": str(package_root)},
+        capture_output=True, text=True, cwd=tmp_path, env=env,
     )
     if expected_error is None:
         assert result.returncode == 0, result.stdout + result.stderr

@@ -53,15 +53,22 @@ int rsa_verify(const unsigned char *pubkey, size_t pubkey_len, const unsigned ch
                const unsigned char *sig, size_t sig_len);
 
 /* libc functions the module reaches through the same binding. The declarations are for
- * the cffi text only; a C compiler takes them from the system headers. */
-#ifdef BRANTEL_DECRYPTION_CDEF
+ * the cffi text; a C compiler takes them from the system headers, except on Windows:
+ * there the narrow chdir/getcwd use the ANSI code page, so the two names are mapped to
+ * versions in decryption.c that take and give UTF-8 through the wide-character calls
+ * (getcwd(NULL, 0) allocates with malloc, as POSIX does, for the module's free). */
+#if defined(_WIN32) && !defined(BRANTEL_DECRYPTION_CDEF)
+#include <stdlib.h>
+#define chdir brantel_utf8_chdir
+#define getcwd brantel_utf8_getcwd
+#endif
+#if defined(BRANTEL_DECRYPTION_CDEF) || defined(_WIN32)
 int chdir(const char *path);
 char *getcwd(char *buf, size_t size);
+#endif
+#ifdef BRANTEL_DECRYPTION_CDEF
 void free(void *ptr);
-#elif defined(_WIN32)
-#include <direct.h>
-#include <stdlib.h>
-#else
+#elif !defined(_WIN32)
 #include <stdlib.h>
 #include <unistd.h>
 #endif

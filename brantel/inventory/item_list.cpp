@@ -2,6 +2,10 @@
 // strings, and unbounded totals.
 #include "item_list.hpp"
 
+#include <utility>
+
+#include "../toolkit/checked.hpp"
+
 namespace brantel::inventory {
 
 const QueryConstants& query_constants() {
@@ -117,7 +121,7 @@ OwnedRef ItemList::as_list() {
 
 void Total::add(std::int64_t value) {
     std::int64_t sum;
-    if (!__builtin_add_overflow(small_, value, &sum)) {
+    if (checked_add(small_, value, &sum)) {
         small_ = sum;
         return;
     }

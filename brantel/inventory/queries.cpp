@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "../toolkit/checked.hpp"
 #include "../toolkit/errors.hpp"
 #include "../toolkit/refs.hpp"
 #include "item_list.hpp"
@@ -132,7 +133,7 @@ constexpr std::int64_t SIZE_IN_KIB = 0x8000;  // bit 15: the size counts kibibyt
 
 void add_times_1024(Total& total, const Number& value) {
     std::int64_t product;
-    if (value.fits && !__builtin_mul_overflow(value.small, std::int64_t{1024}, &product)) {
+    if (value.fits && checked_mul(value.small, std::int64_t{1024}, &product)) {
         total.add(product);
         return;
     }

@@ -197,7 +197,7 @@ PyType_Slot FUNCTION_SLOTS[] = {
     {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
-    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_call, reinterpret_cast<void*>(BRANTEL_VECTORCALL_TP_CALL(FunctionObject, vectorcall))},
     {Py_tp_members, FUNCTION_MEMBERS},
     {Py_tp_getset, FUNCTION_GETSET},
     {0, nullptr},
@@ -217,8 +217,6 @@ OwnedRef text(const char* value) { return OwnedRef::checked(PyUnicode_FromString
 // A code object for the signature: file, name, first line, argument count and
 // variable names (parameters, then the body's locals).
 OwnedRef make_code(const FunctionSpec* spec) {
-    OwnedRef empty = OwnedRef::checked(
-        reinterpret_cast<PyObject*>(PyCode_NewEmpty(SOURCE_FILE, spec->name, spec->first_line)));
     const Py_ssize_t nvars = spec->param_count + spec->local_count;
     OwnedRef varnames = OwnedRef::checked(PyTuple_New(nvars));
     for (Py_ssize_t i = 0; i < nvars; ++i) {
@@ -226,15 +224,8 @@ OwnedRef make_code(const FunctionSpec* spec) {
                                                  : spec->local_names[i - spec->param_count];
         PyTuple_SET_ITEM(varnames.get(), i, text(name).release());
     }
-    OwnedRef replace = OwnedRef::checked(PyObject_GetAttrString(empty.get(), "replace"));
-    OwnedRef no_args = OwnedRef::checked(PyTuple_New(0));
-    OwnedRef changes = OwnedRef::checked(PyDict_New());
-    OwnedRef argcount = OwnedRef::checked(PyLong_FromSsize_t(spec->param_count));
-    OwnedRef nlocals = OwnedRef::checked(PyLong_FromSsize_t(nvars));
-    check_status(PyDict_SetItemString(changes.get(), "co_argcount", argcount.get()));
-    check_status(PyDict_SetItemString(changes.get(), "co_nlocals", nlocals.get()));
-    check_status(PyDict_SetItemString(changes.get(), "co_varnames", varnames.get()));
-    return OwnedRef::checked(PyObject_Call(replace.get(), no_args.get(), changes.get()));
+    return OwnedRef::checked(
+        compat::signature_code(SOURCE_FILE, spec->name, spec->first_line, spec->param_count, varnames.get()));
 }
 
 OwnedRef make_annotations(const FunctionSpec* spec) {
@@ -256,7 +247,9 @@ PyObject* Call::global(const char* name) const {
 }
 
 PyTypeObject* create_function_type() {
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&FUNCTION_TYPE_SPEC));
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&FUNCTION_TYPE_SPEC));
+    compat::disallow_instantiation(type);
+    return type;
 }
 
 OwnedRef make_function(PyTypeObject* type, const FunctionSpec* spec, PyObject* globals,

@@ -13,6 +13,7 @@
 
 #include <Python.h>
 
+#include "compat.hpp"
 #include "errors.hpp"
 
 namespace brantel {
