@@ -11,7 +11,9 @@ from setuptools.command.build_ext import build_ext
 
 # BRANTEL_SANITIZE=1 builds everything with AddressSanitizer and UBSan (gcc/clang).
 SANITIZE = os.environ.get("BRANTEL_SANITIZE") == "1"
-# BRANTEL_WERROR=1 turns every compiler warning into an error (CI's strict builds).
+# BRANTEL_WERROR=1 turns every compiler warning into an error (CI's strict builds);
+# BRANTEL_CXXFLAGS and BRANTEL_LDFLAGS add flags to the C++ extensions only (for
+# example -Wpedantic, or -stdlib=libc++ in both).
 WERROR = os.environ.get("BRANTEL_WERROR") == "1"
 
 GCC_LIKE_FLAGS = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-fvisibility=hidden"]
@@ -22,12 +24,14 @@ GCC_LIKE_LINK = ["-fsanitize=address,undefined", "-fno-omit-frame-pointer"] if S
 MSVC_FLAGS = ["/std:c++17", "/EHsc", "/W3", "/O2", "/permissive-", "/Zc:__cplusplus", "/utf-8"]
 
 
-def compiler_flags(compiler_type, extra_flags=()):
+def compiler_flags(compiler_type, environ=os.environ):
     """(compile, link) flags for a C++ extension on this compiler type."""
+    extra_compile = environ.get("BRANTEL_CXXFLAGS", "").split()
+    extra_link = environ.get("BRANTEL_LDFLAGS", "").split()
     if compiler_type == "msvc":
-        return MSVC_FLAGS + (["/WX"] if WERROR else []), []
-    flags = GCC_LIKE_FLAGS + (["-Werror"] if WERROR else []) + list(extra_flags)
-    return flags, list(GCC_LIKE_LINK)
+        return MSVC_FLAGS + (["/WX"] if WERROR else []) + extra_compile, extra_link
+    flags = GCC_LIKE_FLAGS + (["-Werror"] if WERROR else []) + extra_compile
+    return flags, GCC_LIKE_LINK + extra_link
 
 
 class BuildExt(build_ext):
@@ -35,8 +39,7 @@ class BuildExt(build_ext):
 
     def build_extension(self, ext):
         if getattr(ext, "language", None) == "c++":
-            extra = os.environ.get("BRANTEL_CXXFLAGS", "").split()
-            compile_args, link_args = compiler_flags(self.compiler.compiler_type, extra)
+            compile_args, link_args = compiler_flags(self.compiler.compiler_type)
             ext.extra_compile_args = compile_args + list(ext.extra_compile_args or [])
             ext.extra_link_args = link_args + list(ext.extra_link_args or [])
         super().build_extension(ext)

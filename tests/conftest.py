@@ -5,14 +5,26 @@ import pytest
 
 SHARED = pathlib.Path(__file__).resolve().parents[2] / "shared"
 CORPUS = SHARED / "smbios-corpus" / "blobs"
+# Real tables that ship with the tests (BSD-3-Clause, see data/NOTICE).
+BUNDLED = pathlib.Path(__file__).resolve().parent / "data"
+# Blob -> dump file in the layout dmidecode --dump-bin writes (the corpus's own tool).
+MAKE_DUMP = pathlib.Path(__file__).resolve().parent / "make_dump.py"
+
+
+def real_tables():
+    """The bundled real SMBIOS tables, plus the rest of the corpus beside the
+    repository where it is present; each with its peer decoder's text beside it."""
+    tables = {path.name: path for path in BUNDLED.glob("*.bin")}
+    if CORPUS.is_dir():
+        for path in CORPUS.glob("*.bin"):
+            tables.setdefault(path.name, path)
+    return [tables[name] for name in sorted(tables)]
 
 
 @pytest.fixture(scope="session")
 def corpus_blobs():
-    """Paths of the real SMBIOS tables kept beside the repository."""
-    if not CORPUS.is_dir():
-        pytest.skip("SMBIOS corpus not present")
-    return sorted(CORPUS.glob("*.bin"))
+    """Paths of the real SMBIOS tables (bundled, and the corpus where present)."""
+    return real_tables()
 
 
 @pytest.fixture

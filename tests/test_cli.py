@@ -12,11 +12,10 @@ import pytest
 import brantel
 from brantel import cli, sources, view
 from brantel._sysprobe_internal import parse_windows_hardware_info
-from conftest import CORPUS, SHARED
+from conftest import MAKE_DUMP, real_tables
 
 EXPECTED = pathlib.Path(__file__).resolve().parent / "expected"
-CORPUS_BLOBS = sorted(CORPUS.glob("*.bin")) if CORPUS.is_dir() else []
-MAKE_DUMP = SHARED / "smbios-corpus" / "make_dump.py"
+CORPUS_BLOBS = real_tables()
 
 
 @pytest.fixture(scope="module")

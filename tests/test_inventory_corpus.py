@@ -4,12 +4,11 @@ import re
 
 import pytest
 
-from conftest import CORPUS
+from conftest import real_tables
 from smbios_builder import elements, items, parse_inventory
 from brantel._sysprobe_internal import get_memory_devices, parse_windows_hardware_info
 
-BLOBS = sorted(CORPUS.glob("*.bin")) if CORPUS.is_dir() else []
-pytestmark = pytest.mark.skipif(not BLOBS, reason="SMBIOS corpus not present")
+BLOBS = real_tables()
 UNITS = {"kB": 1, "MB": 1024, "GB": 1024 ** 2, "TB": 1024 ** 3}
 
 

@@ -8,10 +8,9 @@ import pytest
 
 from brantel import sources
 from brantel.sources import SourceError
-from conftest import SHARED
+from conftest import MAKE_DUMP
 
 REPO = pathlib.Path(__file__).resolve().parents[1]
-MAKE_DUMP = SHARED / "smbios-corpus" / "make_dump.py"
 
 
 def load(path, name):

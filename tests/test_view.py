@@ -12,10 +12,10 @@ import pytest
 
 from brantel import sources, view
 from brantel._sysprobe_internal import parse_windows_hardware_info
-from conftest import CORPUS
+from conftest import real_tables
 
 REPO = pathlib.Path(__file__).resolve().parents[1]
-CORPUS_BLOBS = sorted(CORPUS.glob("*.bin")) if CORPUS.is_dir() else []
+CORPUS_BLOBS = real_tables()
 
 _module_spec = importlib.util.spec_from_file_location("make_sample_table", REPO / "tools" / "make_sample_table.py")
 tables = importlib.util.module_from_spec(_module_spec)

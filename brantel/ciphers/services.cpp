@@ -31,7 +31,7 @@ void require_size(PyObject* value, const char* name, Py_ssize_t size) {
     if (n != size) raise_format(PyExc_ValueError, "%s must be %zd bytes, got %zd", name, size, n);
 }
 
-OwnedRef number(long value) { return OwnedRef::checked(PyLong_FromLong(value)); }
+OwnedRef number(Py_ssize_t value) { return OwnedRef::checked(PyLong_FromSsize_t(value)); }  // long is 32-bit on Win64
 
 // Whether every argument is a bytes value, so that a direct call may read them
 // in place (None takes the buffer-layer path and fails there as it should).
@@ -156,7 +156,7 @@ OwnedRef run_aes_buffers(Call& call, Library& library, const AesService& s, PyOb
     check_sizes(call, s, value[KEY], value[IV]);
 
     call.at(s.lengths_line);
-    OwnedRef iv_len = number(static_cast<long>(iv_length(s, value[IV])));
+    OwnedRef iv_len = number(iv_length(s, value[IV]));
     OwnedRef data_len = byte_count(value[DATA]);
     PyObject* key = buffer[KEY].get();
     PyObject* iv = buffer[IV].get();
