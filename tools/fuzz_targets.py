@@ -28,6 +28,7 @@ from brantel import brantel_sysprobe as sysprobe
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 CORPUS = ROOT.parent / "shared" / "smbios-corpus" / "blobs"
+BUNDLED = ROOT / "tests" / "data"  # the real tables that ship with the tests
 
 
 class Fault(AssertionError):
@@ -156,9 +157,10 @@ def builder_seeds():
 
 
 def corpus_blobs():
-    if not CORPUS.is_dir():
-        return []
-    return [path.read_bytes() for path in sorted(CORPUS.glob("*.bin"))]
+    tables = {path.name: path for path in BUNDLED.glob("*.bin")}
+    if CORPUS.is_dir():
+        tables.update({path.name: path for path in CORPUS.glob("*.bin")})
+    return [tables[name].read_bytes() for name in sorted(tables)]
 
 
 def built_blob(inp):
