@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstring>
 
 // --- Init export ----------------------------------------------------------------
 // Before 3.9 PyMODINIT_FUNC carries no visibility attribute, so building with
@@ -212,5 +213,58 @@ static inline PyObject* Py_NewRef(PyObject* obj) {
 static inline PyObject* Py_XNewRef(PyObject* obj) {
     Py_XINCREF(obj);
     return obj;
+}
+#endif
+
+// --- Smaller conveniences other code may reach for ------------------------------------------
+#if PY_VERSION_HEX < 0x03090000
+#ifndef Py_IS_TYPE
+#define Py_IS_TYPE(ob, type) (Py_TYPE(ob) == (type))
+#endif
+#ifndef Py_SET_TYPE
+#define Py_SET_TYPE(ob, type) ((void)(Py_TYPE(ob) = (type)))
+#endif
+#ifndef Py_SET_SIZE
+#define Py_SET_SIZE(ob, size) ((void)(Py_SIZE(ob) = (size)))
+#endif
+static inline int PyModule_AddType(PyObject* module, PyTypeObject* type) {
+    if (!(type->tp_flags & Py_TPFLAGS_READY) && PyType_Ready(type) < 0) return -1;
+    const char* name = std::strrchr(type->tp_name, '.');
+    return PyModule_AddObjectRef(module, name ? name + 1 : type->tp_name, reinterpret_cast<PyObject*>(type));
+}
+#endif
+
+#if PY_VERSION_HEX < 0x030A0000
+static inline int Py_Is(PyObject* x, PyObject* y) { return x == y; }
+static inline int Py_IsNone(PyObject* x) { return x == Py_None; }
+static inline int Py_IsTrue(PyObject* x) { return x == Py_True; }
+static inline int Py_IsFalse(PyObject* x) { return x == Py_False; }
+#endif
+
+#if PY_VERSION_HEX < 0x030D0000
+// 1 and a new reference when found, 0 and nullptr when missing, -1 on error.
+static inline int PyDict_GetItemRef(PyObject* dict, PyObject* key, PyObject** result) {
+    *result = PyDict_GetItemWithError(dict, key);
+    if (*result != nullptr) {
+        Py_INCREF(*result);
+        return 1;
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+static inline int PyDict_GetItemStringRef(PyObject* dict, const char* key, PyObject** result) {
+    PyObject* key_object = PyUnicode_FromString(key);
+    if (key_object == nullptr) {
+        *result = nullptr;
+        return -1;
+    }
+    int found = PyDict_GetItemRef(dict, key_object, result);
+    Py_DECREF(key_object);
+    return found;
+}
+// Steals value, even on failure.
+static inline int PyModule_Add(PyObject* module, const char* name, PyObject* value) {
+    int status = PyModule_AddObjectRef(module, name, value);
+    Py_XDECREF(value);
+    return status;
 }
 #endif
