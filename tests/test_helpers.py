@@ -9,13 +9,16 @@ import brantel.brantel_sysprobe as sysprobe
 from brantel.brantel_decryption_ import ffi
 
 
-@pytest.mark.parametrize("message", [b"", b"a", b"\x00" * 3, bytes(range(256)) * 400, os.urandom(1 << 20)])
+# Named ids: one made of a megabyte of random bytes would be huge, and new on every run.
+@pytest.mark.parametrize("message", [b"", b"a", b"\x00" * 3, bytes(range(256)) * 400, os.urandom(1 << 20)],
+                         ids=["empty", "one", "zeros", "all-bytes", "random-1MiB"])
 def test_sha1_matches_hashlib(message):
     assert sysprobe.sha1(message) == hashlib.sha1(message).hexdigest()
 
 
 @pytest.mark.parametrize("data", [b"", b"f", b"fo", b"foo", os.urandom(99_999), os.urandom(100_000),
-                                  os.urandom(100_001), os.urandom(1 << 20)])
+                                  os.urandom(100_001), os.urandom(1 << 20)],
+                         ids=["empty", "1", "2", "3", "99999", "100000", "100001", "1MiB"])
 def test_base64_decode_matches_the_standard_library(data):
     assert sysprobe.base64_decode(base64.b64encode(data)) == data
 
