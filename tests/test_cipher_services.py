@@ -318,13 +318,28 @@ RERUN = [
 ]
 
 
+# The line of the repeat call in each service.
+RERUN_CALL_LINE = {"aes_cbc_decryptor": 180, "aes_cbc_encryptor": 207, "aes_gcm_encryptor": 226,
+                   "aes_gcm_decryptor": 244, "rsa_encryptor": 261}
+
+
 @pytest.mark.parametrize("name, args, size, capacities, kept", RERUN)
 def test_output_rule(fake, name, args, size, capacities, kept):
     output = bytes(i % 255 + 1 for i in range(size))
-    lib = fake(output=output, results=(1, 0))  # the re-run's result is not examined
+    lib = fake(output=output)
     assert getattr(svc, name)(*args) == output[kept]
     assert [c.capacity for c in lib.calls] == capacities
     assert [c.size for c in lib.calls] == capacities
+
+
+@pytest.mark.parametrize("name, args, size, capacities, kept", [r for r in RERUN if len(r[3]) == 2])
+def test_a_failed_re_run_is_reported(fake, name, args, size, capacities, kept):
+    # A repeat call that fails has written nothing usable into its buffer.
+    lib = fake(output=bytes(size), results=(1, 0))
+    with pytest.raises(ValueError, match="failed!$") as excinfo:
+        getattr(svc, name)(*args)
+    assert len(lib.calls) == 2
+    assert last_entry(excinfo).tb_lineno == RERUN_CALL_LINE[name]
 
 
 @pytest.mark.parametrize("name, args, message", [

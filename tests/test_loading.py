@@ -16,7 +16,7 @@ from brantel import _sysprobe_internal as internal
 BOUND_IN_ORDER = [
     "__builtins__", "sys", "Path", "logging", "RotatingFileHandler", "logger", "handler", "traceback",
     "ffi", "lib", "os", "time", "subprocess", "base64", "json", "Tuple", "List",
-    "sha1", "base64_decode", "chdir", "getcwd",
+    "sha1", "base64_decode", "chdir", "getcwd", "_C_API",
 ]
 
 
@@ -32,6 +32,7 @@ def test_attributes_are_bound_in_load_order():
     assert names.index("__file__") < names.index("__builtins__")
     public = {n for n in names if not n.startswith("__")}
     assert public == set(BOUND_IN_ORDER) - {"__builtins__"}
+    assert names[-1] == "_C_API"  # published last, once everything in it exists
 
 
 def test_attributes_are_the_expected_objects():
@@ -124,17 +125,22 @@ def test_load_failures(prelude, error):
     assert "in init brantel.brantel_sysprobe" in result.stderr
 
 
-def test_failed_load_can_be_retried():
-    result = run_python("""
-        import sys
-        real = sys.platform
-        sys.platform = 'sunos5'
+@pytest.mark.parametrize("break_it, mend_it", [
+    ("real = sys.platform; sys.platform = 'sunos5'", "sys.platform = real"),
+    ("sys.modules['brantel.brantel_decryption_'] = None", "del sys.modules['brantel.brantel_decryption_']"),
+])
+def test_failed_load_can_be_retried_and_leaves_no_handler(break_it, mend_it):
+    result = run_python(f"""
+        import logging, sys
+        {break_it}
         try:
             import brantel.brantel_sysprobe
-        except NotImplementedError:
+        except ImportError if 'decryption' in {break_it!r} else NotImplementedError:
             pass
-        sys.platform = real
+        logger = logging.getLogger('brantel.brantel_sysprobe')
+        print(len(logger.handlers))
+        {mend_it}
         import brantel.brantel_sysprobe as m
-        print(m.sha1(b'') , len(m.logger.handlers))
+        print(m.sha1(b''), len(m.logger.handlers), m.handler.stream is not None)
     """)
-    assert result.stdout.split() == ["da39a3ee5e6b4b0d3255bfef95601890afd80709", "2"]
+    assert result.stdout.split() == ["0", "da39a3ee5e6b4b0d3255bfef95601890afd80709", "1", "True"], result.stderr
