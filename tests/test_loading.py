@@ -144,3 +144,29 @@ def test_failed_load_can_be_retried_and_leaves_no_handler(break_it, mend_it):
         print(m.sha1(b''), len(m.logger.handlers), m.handler.stream is not None)
     """)
     assert result.stdout.split() == ["0", "da39a3ee5e6b4b0d3255bfef95601890afd80709", "1", "True"], result.stderr
+
+
+@pytest.mark.parametrize("replace_with", ["1", "lambda: None", "type('T', (), {})()"])
+def test_internal_functions_do_not_depend_on_the_module_attributes(replace_with):
+    # The function type once came from type(sha1): replacing sha1 crashed the import.
+    result = run_python(f"""
+        import brantel.brantel_sysprobe as m
+        m.sha1 = {replace_with}
+        from brantel import _sysprobe_internal as svc
+        print(len(svc.urandom(5)), svc.aes_gcm_decryptor(b"k" * 32, svc.aes_gcm_encryptor(b"k" * 32, b"x", b"n"), b"n"))
+        print(type(svc.urandom).__name__)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["5", "b'x'", "sysprobe_function"]
+
+
+@pytest.mark.parametrize("replace_with", ["1", "None", "__import__('datetime').datetime_CAPI"])
+def test_a_replaced_frame_capsule_fails_the_import_cleanly(replace_with):
+    result = run_python(f"""
+        import brantel.brantel_sysprobe as m
+        m._C_API = {replace_with}
+        import brantel._sysprobe_internal
+    """)
+    assert result.returncode == 1, result.stderr
+    assert result.stderr.rstrip().endswith(
+        "ImportError: brantel.brantel_sysprobe._C_API is not the capsule brantel.brantel_sysprobe._C_API")
