@@ -25,52 +25,52 @@ Step input(int param, int line) { return {Kind::Input, param, line}; }
 Step length(int param, int line) { return {Kind::Length, param, line}; }
 
 const Operation OPERATIONS[OPERATION_COUNT] = {
-    {SHA1, "sha1", signature<In<0>, Len<0>, Out, CellOf<unsigned int>>(),
+    {SHA1, "sha1", signature<In<0>, Len<0>, Out, UIntCell>(),
      {length(0, lines::SHA1_LENGTH), input(0, lines::SHA1_INPUT), NO_STEP}, {NO_CHECK, NO_CHECK},
-     OutputKind::Rule, "unsigned char [20]", 20, 20, &PyExc_ValueError, "Checksum failed!", lines::SHA1_BLOCK},
+     OutputKind::Rule, "unsigned char [20]", 20, 20, -1, 0, &PyExc_ValueError, "Checksum failed!", lines::SHA1_BLOCK},
     // The output buffer and its cell come first, the encoded text last.
-    {BASE64_DECRYPT, "base64_decrypt", signature<Out, CellOf<int>, In<0>, Len<0>>(),
+    {BASE64_DECRYPT, "base64_decrypt", signature<Out, IntCell, In<0>, Len<0>>(),
      {length(0, lines::BASE64_LENGTH), input(0, lines::BASE64_INPUT), NO_STEP}, {NO_CHECK, NO_CHECK},
-     OutputKind::Rule, "unsigned char [100000]", 100000, 100000, &PyExc_ValueError, "Checksum failed!",
+     OutputKind::Rule, "unsigned char [100000]", 100000, 100000, 0, 0, &PyExc_ValueError, "Checksum failed!",
      lines::BASE64_BLOCK},
     {RANDOM_BUFFER, "random_buffer", signature<Count, Out>(), {NO_STEP, NO_STEP, NO_STEP}, {NO_CHECK, NO_CHECK},
-     OutputKind::Counted, nullptr, 0, 0, &PyExc_OSError, "get random number failed!", lines::URANDOM_BLOCK},
+     OutputKind::Counted, nullptr, 0, 0, -1, 0, &PyExc_OSError, "get random number failed!", lines::URANDOM_BLOCK},
     // AES: the plaintext side comes before the ciphertext side; CBC's IV length is always 16.
-    {AES_CBC_ENCRYPT, "aes_cbc_encrypt", signature<In<KEY>, In<IV>, Fixed<16>, In<DATA>, Len<DATA>, Out, CellOf<int>>(),
+    {AES_CBC_ENCRYPT, "aes_cbc_encrypt", signature<In<KEY>, In<IV>, Fixed<16>, In<DATA>, Len<DATA>, Out, IntCell>(),
      {input(KEY, lines::AES_CBC_ENCRYPTOR_INPUTS), input(DATA, lines::AES_CBC_ENCRYPTOR_INPUTS + 1),
       input(IV, lines::AES_CBC_ENCRYPTOR_INPUTS + 2)},
      {key_check(lines::AES_CBC_ENCRYPTOR_KEY_CHECK), iv_check(lines::AES_CBC_ENCRYPTOR_IV_CHECK)},
-     OutputKind::Rule, "unsigned char [1000]", 1000, 1000, &PyExc_ValueError, "AES-CBC encryption failed!",
+     OutputKind::Rule, "unsigned char [1000]", 1000, 1000, DATA, 16, &PyExc_ValueError, "AES-CBC encryption failed!",
      lines::AES_CBC_ENCRYPTOR_BLOCK},
     // T is 16, not 1000: any plaintext longer than one block is decrypted a
     // second time into an exact-size buffer.
-    {AES_CBC_DECRYPT, "aes_cbc_decrypt", signature<In<KEY>, In<IV>, Fixed<16>, Out, CellOf<int>, In<DATA>, Len<DATA>>(),
+    {AES_CBC_DECRYPT, "aes_cbc_decrypt", signature<In<KEY>, In<IV>, Fixed<16>, Out, IntCell, In<DATA>, Len<DATA>>(),
      {input(KEY, lines::AES_CBC_DECRYPTOR_INPUTS), input(IV, lines::AES_CBC_DECRYPTOR_INPUTS + 1),
       input(DATA, lines::AES_CBC_DECRYPTOR_INPUTS + 2)},
      {key_check(lines::AES_CBC_DECRYPTOR_KEY_CHECK), iv_check(lines::AES_CBC_DECRYPTOR_IV_CHECK)},
-     OutputKind::Rule, "unsigned char [1000]", 1000, 16, &PyExc_ValueError, "AES-CBC decryption failed!",
+     OutputKind::Rule, "unsigned char [1000]", 1000, 16, DATA, 0, &PyExc_ValueError, "AES-CBC decryption failed!",
      lines::AES_CBC_DECRYPTOR_BLOCK},
-    {AES_GCM_ENCRYPT, "aes_gcm_encrypt", signature<In<KEY>, In<IV>, Len<IV>, In<DATA>, Len<DATA>, Out, CellOf<int>>(),
+    {AES_GCM_ENCRYPT, "aes_gcm_encrypt", signature<In<KEY>, In<IV>, Len<IV>, In<DATA>, Len<DATA>, Out, IntCell>(),
      {input(KEY, lines::AES_GCM_ENCRYPTOR_INPUTS), input(DATA, lines::AES_GCM_ENCRYPTOR_INPUTS + 1),
       input(IV, lines::AES_GCM_ENCRYPTOR_INPUTS + 2)},
      {key_check(lines::AES_GCM_ENCRYPTOR_KEY_CHECK), NO_CHECK},
-     OutputKind::Rule, "unsigned char [100000]", 100000, 100000, &PyExc_ValueError, "AES-GCM encryption failed!",
+     OutputKind::Rule, "unsigned char [100000]", 100000, 100000, DATA, 16, &PyExc_ValueError, "AES-GCM encryption failed!",
      lines::AES_GCM_ENCRYPTOR_BLOCK},
-    {AES_GCM_DECRYPT, "aes_gcm_decrypt", signature<In<KEY>, In<IV>, Len<IV>, Out, CellOf<int>, In<DATA>, Len<DATA>>(),
+    {AES_GCM_DECRYPT, "aes_gcm_decrypt", signature<In<KEY>, In<IV>, Len<IV>, Out, IntCell, In<DATA>, Len<DATA>>(),
      {input(KEY, lines::AES_GCM_DECRYPTOR_INPUTS), input(IV, lines::AES_GCM_DECRYPTOR_INPUTS + 1),
       input(DATA, lines::AES_GCM_DECRYPTOR_INPUTS + 2)},
      {key_check(lines::AES_GCM_DECRYPTOR_KEY_CHECK), NO_CHECK},
-     OutputKind::Rule, "unsigned char [100000]", 100000, 100000, &PyExc_ValueError, "AES-GCM decryption failed!",
+     OutputKind::Rule, "unsigned char [100000]", 100000, 100000, DATA, 0, &PyExc_ValueError, "AES-GCM decryption failed!",
      lines::AES_GCM_DECRYPTOR_BLOCK},
-    {RSA_ENCRYPT, "rsa_encrypt", signature<In<0>, Len<0>, In<1>, Len<1>, Out, CellOf<size_t>>(),
+    {RSA_ENCRYPT, "rsa_encrypt", signature<In<0>, Len<0>, In<1>, Len<1>, Out, SizeCell>(),
      {input(0, lines::RSA_ENCRYPTOR_INPUTS), input(1, lines::RSA_ENCRYPTOR_INPUTS + 1), NO_STEP},
-     {NO_CHECK, NO_CHECK}, OutputKind::Rule, "unsigned char [1000]", 1000, 1000, &PyExc_ValueError,
+     {NO_CHECK, NO_CHECK}, OutputKind::Rule, "unsigned char [1000]", 1000, 1000, -1, 0, &PyExc_ValueError,
      "RSA encryption failed!", lines::RSA_ENCRYPTOR_BLOCK},
     // Handed back as the library returns it (1 valid, 0 anything else).
     {RSA_VERIFY, "rsa_verify", signature<In<0>, Len<0>, In<1>, Len<1>, In<2>, Len<2>>(),
      {input(0, lines::RSA_VERIFIER_INPUTS), input(1, lines::RSA_VERIFIER_INPUTS + 1),
       input(2, lines::RSA_VERIFIER_INPUTS + 2)},
-     {NO_CHECK, NO_CHECK}, OutputKind::None, nullptr, 0, 0, nullptr, nullptr, lines::RSA_VERIFIER_BLOCK},
+     {NO_CHECK, NO_CHECK}, OutputKind::None, nullptr, 0, 0, -1, 0, nullptr, nullptr, lines::RSA_VERIFIER_BLOCK},
 };
 
 // --- Shared state, written only by the exec slots ------------------------------------
@@ -85,100 +85,58 @@ PyObject* lib_name = nullptr;
 // Inputs above this many bytes are worked on with the interpreter lock
 // released: the bytes are immutable and the output is not yet shared.
 constexpr size_t RELEASE_LOCK_ABOVE = 4096;
+constexpr Py_ssize_t ON_STACK = 1024;
 
 OwnedRef text(const char* value) { return OwnedRef::checked(PyUnicode_FromString(value)); }
+OwnedRef number(long long value) { return OwnedRef::checked(PyLong_FromLongLong(value)); }
 
-OwnedRef call_method(PyObject* target, const char* name, PyObject* const* args, Py_ssize_t nargs) {
+OwnedRef call_method(PyObject* target, const char* name, std::initializer_list<PyObject*> args) {
     OwnedRef method = OwnedRef::checked(PyObject_GetAttrString(target, name));
-    return OwnedRef::checked(PyObject_Vectorcall(method.get(), args, static_cast<size_t>(nargs), nullptr));
-}
-
-// int(ffi.cast("uintptr_t", ffi.addressof(lib, name))), or null with an error set.
-void* entry_point(PyObject* ffi, PyObject* lib, const char* name) {
-    OwnedRef operation = text(name);
-    PyObject* address_args[] = {lib, operation.get()};
-    OwnedRef pointer = call_method(ffi, "addressof", address_args, 2);
-    OwnedRef uintptr = text("uintptr_t");
-    PyObject* cast_args[] = {uintptr.get(), pointer.get()};
-    OwnedRef number = OwnedRef::checked(PyNumber_Long(call_method(ffi, "cast", cast_args, 2).get()));
-    void* address = PyLong_AsVoidPtr(number.get());
-    if (address == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_SystemError, "no entry point for %s", name);
-    return address;
+    return OwnedRef::checked(PyObject_Vectorcall(method.get(), args.begin(), args.size(), nullptr));
 }
 
 [[noreturn]] void raise_misreported(const char* operation, long long count, Py_ssize_t size) {
     raise_format(PyExc_ValueError, "%s reported %lld output bytes for a buffer of %zd", operation, count, size);
 }
 
-void set_cell(CellValue& cell, CellType type, Py_ssize_t value) {
-    switch (type) {
-        case CellType::Int: cell.i = static_cast<int>(value); break;
-        case CellType::UnsignedInt: cell.u = static_cast<unsigned int>(value); break;
-        case CellType::SizeT: cell.z = static_cast<size_t>(value); break;
-        case CellType::None: break;
-    }
-}
-
-// The cell's value as a count, or -1 when it cannot be one.
-long long cell_count(const CellValue& cell, CellType type) {
-    switch (type) {
-        case CellType::Int: return cell.i < 0 ? -1 : cell.i;
-        case CellType::UnsignedInt: return cell.u;
-        case CellType::SizeT:
-            return cell.z > static_cast<size_t>(PY_SSIZE_T_MAX) ? -1 : static_cast<long long>(cell.z);
-        case CellType::None: break;
-    }
-    return -1;
-}
-
-// A bytes object cut down to its first n bytes (in place where the allocator can).
-OwnedRef shrunk(OwnedRef bytes, Py_ssize_t n) {
-    if (PyBytes_GET_SIZE(bytes.get()) == n) return bytes;
-    PyObject* raw = bytes.release();
-    if (_PyBytes_Resize(&raw, n) < 0) throw PyError();  // raw was released and nulled
-    return OwnedRef::steal(raw);
-}
-
-OwnedRef new_bytes(Py_ssize_t size, bool zeroed) {
-    OwnedRef bytes = OwnedRef::checked(PyBytes_FromStringAndSize(nullptr, size));
-    if (zeroed) std::memset(PyBytes_AS_STRING(bytes.get()), 0, static_cast<size_t>(size));
-    return bytes;
-}
-
-unsigned char* bytes_data(PyObject* bytes) { return reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes)); }
+[[noreturn]] void raise_failure(const Operation& op) { raise(*op.failure_type, op.failure); }
 
 void check_sizes(Call& call, const Operation& op, PyObject* const* values) {
     for (const SizeCheck& check : op.sizes) {
         if (check.line == 0) continue;
         call.at(check.line);
-        PyObject* value = values[check.param];
-        Py_ssize_t n = PyBytes_Check(value) ? PyBytes_GET_SIZE(value) : PyObject_Length(value);
+        Py_ssize_t n = PyObject_Length(values[check.param]);
         if (n < 0) throw PyError();
         if (n != check.size) raise_format(PyExc_ValueError, "%s must be %zd bytes, got %zd", check.name, check.size, n);
     }
 }
 
-[[noreturn]] void raise_failure(const Operation& op) { raise(*op.failure_type, op.failure); }
-
 // --- The direct executor -----------------------------------------------------------------
 
-bool direct_possible(const Operation& op, PyObject* const* values) {
-    for (int i = 0; i < op.signature.count; ++i) {
-        const Arg& arg = op.signature.args[i];
-        if ((arg.kind == Kind::Input || arg.kind == Kind::Length) && !PyBytes_CheckExact(values[arg.param]))
-            return false;
-    }
-    return true;
+void set_cell(CellValue& cell, CellType type, Py_ssize_t value) {
+    if (type == CellType::Int) cell.i = static_cast<int>(value);
+    if (type == CellType::UnsignedInt) cell.u = static_cast<unsigned int>(value);
+    if (type == CellType::SizeT) cell.z = static_cast<size_t>(value);
 }
 
-size_t input_size(const Operation& op, const DirectArgs& a) {
-    size_t total = 0;
-    for (int i = 0; i < op.signature.count; ++i) {
-        const Arg& arg = op.signature.args[i];
-        if (arg.kind == Kind::Input) total += size_of(a.values[arg.param]);
-        if (arg.kind == Kind::Count) total += a.count;
-    }
-    return total;
+// The cell's value as a count, or -1 when it cannot be one.
+long long cell_count(const CellValue& cell, CellType type) {
+    if (type == CellType::Int) return cell.i < 0 ? -1 : cell.i;
+    if (type == CellType::UnsignedInt) return cell.u;
+    return cell.z > static_cast<size_t>(PY_SSIZE_T_MAX) ? -1 : static_cast<long long>(cell.z);
+}
+
+OwnedRef new_bytes(Py_ssize_t size) { return OwnedRef::checked(PyBytes_FromStringAndSize(nullptr, size)); }
+unsigned char* bytes_data(PyObject* bytes) { return reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes)); }
+
+// The first n bytes of the output: a bytes object cut down in place (where the
+// allocator can), or a copy of the stack buffer.
+OwnedRef output_bytes(OwnedRef bytes, const unsigned char* small, Py_ssize_t n) {
+    if (!bytes) return OwnedRef::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(small), n));
+    if (PyBytes_GET_SIZE(bytes.get()) == n) return bytes;
+    PyObject* raw = bytes.release();
+    if (_PyBytes_Resize(&raw, n) < 0) throw PyError();  // raw was released and nulled
+    return OwnedRef::steal(raw);
 }
 
 int invoke(const Operation& op, void* entry, const DirectArgs& a, bool release) {
@@ -194,61 +152,54 @@ OwnedRef run_direct(Call& call, const Operation& op, PyObject* const* values, un
     check_sizes(call, op, values);
     CellValue cell{};
     DirectArgs a{values, count, nullptr, &cell};
-    const bool release = input_size(op, a) > RELEASE_LOCK_ABOVE;
+    size_t input = 0;
+    for (int i = 0; i < op.signature.count; ++i)
+        if (op.signature.args[i].kind == Kind::Input) input += size_of(values[op.signature.args[i].param]);
+    const bool release = input + count > RELEASE_LOCK_ABOVE;
     const lines::Block& at = op.lines;
-
     if (op.output == OutputKind::None) {
         call.at(at.call);
-        return OwnedRef::checked(PyLong_FromLong(invoke(op, entry, a, release)));
+        return number(invoke(op, entry, a, release));
     }
-    if (op.output == OutputKind::Counted) {
-        call.at(at.output);
-        OwnedRef buffer = new_bytes(static_cast<Py_ssize_t>(count), false);
-        a.output = bytes_data(buffer.get());
-        call.at(at.call);
-        const int result = invoke(op, entry, a, release);
-        call.at(at.check);
-        if (result != 1) raise_failure(op);
-        return buffer;
-    }
-
-    // The first buffer lives on the stack when small; a large one is already
-    // the result object, cut to size afterwards, so large outputs are not
-    // copied. Only what the library reports as written is read back.
-    constexpr Py_ssize_t ON_STACK = 1024;
+    // The first buffer holds what the output can be at most (the row's bound),
+    // not the whole capacity C: the library writes only what fits and reports
+    // the length either way, so the result is the same without allocating C
+    // bytes for a short output. A small one lives on the stack; a large one is
+    // already the result object, so large outputs are not copied.
+    Py_ssize_t first_size = op.output == OutputKind::Counted ? static_cast<Py_ssize_t>(count) : op.capacity;
+    if (op.bound_param >= 0)
+        first_size = std::min(first_size, PyBytes_GET_SIZE(values[op.bound_param]) + op.bound_extra);
     unsigned char small[ON_STACK];
     call.at(at.output);
-    OwnedRef first;
-    a.output = small;
-    if (op.capacity > ON_STACK) {
-        first = new_bytes(op.capacity, false);
-        a.output = bytes_data(first.get());
-    }
+    OwnedRef first = first_size > ON_STACK ? new_bytes(first_size) : OwnedRef();
+    a.output = first ? bytes_data(first.get()) : small;
     call.at(at.call);
-    set_cell(cell, op.signature.cell, op.capacity);
-    const int result = invoke(op, entry, a, release);
-    call.at(at.check);
-    if (result != 1) raise_failure(op);
+    set_cell(cell, op.signature.cell, first_size);
+    if (invoke(op, entry, a, release) != 1) {
+        call.at(at.check);
+        raise_failure(op);
+    }
+    if (op.output == OutputKind::Counted) return output_bytes(std::move(first), small, first_size);
 
     call.at(at.rerun);
     long long n = cell_count(cell, op.signature.cell);
-    if (n > op.threshold) {
+    Py_ssize_t size = first_size;
+    // Over T: the output rule's re-run. Over the first buffer but not T (a
+    // bound that did not hold): the same call, so that nothing is lost.
+    if (n > op.threshold || n > first_size) {
         call.at(at.rerun_buffer);
-        const Py_ssize_t size = static_cast<Py_ssize_t>(n);
-        OwnedRef exact = new_bytes(size, true);
-        a.output = bytes_data(exact.get());
+        size = static_cast<Py_ssize_t>(n);
+        first = new_bytes(size);
+        a.output = bytes_data(first.get());
+        std::memset(a.output, 0, static_cast<size_t>(size));
         call.at(at.rerun_call);
         set_cell(cell, op.signature.cell, size);
         if (invoke(op, entry, a, release) != 1) raise_failure(op);
-        call.at(at.convert);
         n = cell_count(cell, op.signature.cell);
-        if (n < 0 || n > size) raise_misreported(op.name, n, size);
-        return shrunk(std::move(exact), static_cast<Py_ssize_t>(n));
     }
     call.at(at.convert);
-    if (n < 0 || n > op.capacity) raise_misreported(op.name, n, op.capacity);
-    if (first) return shrunk(std::move(first), static_cast<Py_ssize_t>(n));
-    return OwnedRef::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(small), n));
+    if (n < 0 || n > size) raise_misreported(op.name, n, size);
+    return output_bytes(std::move(first), small, static_cast<Py_ssize_t>(n));
 }
 
 // --- The buffer-layer executor -----------------------------------------------------------
@@ -257,39 +208,34 @@ OwnedRef run_direct(Call& call, const Operation& op, PyObject* const* values, un
 OwnedRef length_of(PyObject* value) {
     Py_ssize_t n = PyObject_Length(value);
     if (n < 0) throw PyError();
-    return OwnedRef::checked(PyLong_FromSsize_t(n));
+    return number(n);
 }
 
 OwnedRef run_buffers(Call& call, Library& library, const Operation& op, PyObject* const* values,
                      unsigned int count) {
     const lines::Block& at = op.lines;
-    OwnedRef inputs[MAX_ARGS];
-    OwnedRef lengths[MAX_ARGS];
+    OwnedRef made[MAX_ARGS][2];  // per parameter: its input buffer, its length
     for (const Step& step : op.steps) {
         if (step.line == 0) continue;
         call.at(step.line);
-        if (step.kind == Kind::Input)
-            inputs[step.param] = library.input_buffer(values[step.param]);
-        else
-            lengths[step.param] = length_of(values[step.param]);
+        const bool is_input = step.kind == Kind::Input;
+        made[step.param][is_input ? 0 : 1] =
+            is_input ? library.make("unsigned char []", values[step.param]) : length_of(values[step.param]);
     }
     check_sizes(call, op, values);
 
-    OwnedRef cell;
-    OwnedRef buffer;
-    Py_ssize_t size = 0;
+    static constexpr const char* CELL_TYPES[] = {nullptr, "int *", "unsigned int *", "size_t *"};
+    OwnedRef cell, buffer;
+    Py_ssize_t size = static_cast<Py_ssize_t>(count);
     if (op.output == OutputKind::Rule) {
         call.at(at.cell);
-        cell = library.make(op.signature.cell == CellType::Int           ? "int *"
-                            : op.signature.cell == CellType::UnsignedInt ? "unsigned int *"
-                                                                         : "size_t *");
+        cell = library.make(CELL_TYPES[static_cast<int>(op.signature.cell)]);
         call.at(at.output);
         buffer = library.make(op.first_buffer);
         size = op.capacity;
     } else if (op.output == OutputKind::Counted) {
         call.at(at.output);
-        size = static_cast<Py_ssize_t>(count);
-        buffer = library.zeroed_buffer(size);
+        buffer = library.make("unsigned char []", number(size).get());
     }
 
     // The arguments in the operation's order; lengths not made by a statement
@@ -297,56 +243,46 @@ OwnedRef run_buffers(Call& call, Library& library, const Operation& op, PyObject
     call.at(at.call);
     PyObject* args[MAX_ARGS];
     OwnedRef numbers[MAX_ARGS];
-    int output_at = -1;
+    int output_at = 0;
     for (int i = 0; i < op.signature.count; ++i) {
         const Arg& arg = op.signature.args[i];
         switch (arg.kind) {
-            case Kind::Input: args[i] = inputs[arg.param].get(); break;
+            case Kind::Input: args[i] = made[arg.param][0].get(); break;
             case Kind::Length:
-                if (!lengths[arg.param]) lengths[arg.param] = length_of(values[arg.param]);
-                args[i] = lengths[arg.param].get();
+                if (!made[arg.param][1]) made[arg.param][1] = length_of(values[arg.param]);
+                args[i] = made[arg.param][1].get();
                 break;
-            case Kind::Fixed: numbers[i] = OwnedRef::checked(PyLong_FromLong(arg.param)); args[i] = numbers[i].get(); break;
-            case Kind::Count: numbers[i] = OwnedRef::checked(PyLong_FromUnsignedLong(count)); args[i] = numbers[i].get(); break;
+            case Kind::Fixed: numbers[i] = number(arg.param); args[i] = numbers[i].get(); break;
+            case Kind::Count: numbers[i] = number(count); args[i] = numbers[i].get(); break;
             case Kind::Output: args[i] = buffer.get(); output_at = i; break;
             case Kind::Cell: args[i] = cell.get(); break;
         }
     }
     // The cell holds the buffer's capacity on entry (the library's output protocol).
-    auto fill_cell = [&](Py_ssize_t value) {
-        if (!cell) return;
-        OwnedRef number = OwnedRef::checked(PyLong_FromSsize_t(value));
-        OwnedRef index = OwnedRef::checked(PyLong_FromLong(0));
-        check_status(PyObject_SetItem(cell.get(), index.get(), number.get()));
+    OwnedRef zero = number(0);
+    auto call_once = [&] {
+        if (cell) check_status(PyObject_SetItem(cell.get(), zero.get(), number(size).get()));
+        return library.call(op.name, args, op.signature.count);
     };
-    auto cell_value = [&] {
-        OwnedRef index = OwnedRef::checked(PyLong_FromLong(0));
-        return OwnedRef::checked(PyObject_GetItem(cell.get(), index.get()));
-    };
-    fill_cell(size);
-    OwnedRef result = library.call(op.name, args, op.signature.count);
+    OwnedRef result = call_once();
     if (op.output == OutputKind::None) return result;
     call.at(at.check);
     if (!result_is(result.get(), 1)) raise_failure(op);
 
-    OwnedRef n;
-    if (op.output == OutputKind::Counted) {
-        n = OwnedRef::checked(PyLong_FromUnsignedLong(count));
-    } else {
+    OwnedRef n = number(count);
+    if (op.output == OutputKind::Rule) {
         call.at(at.rerun);
-        n = cell_value();
-        OwnedRef threshold = OwnedRef::checked(PyLong_FromSsize_t(op.threshold));
-        if (check_status(PyObject_RichCompareBool(n.get(), threshold.get(), Py_GT))) {
+        n = OwnedRef::checked(PyObject_GetItem(cell.get(), zero.get()));
+        if (check_status(PyObject_RichCompareBool(n.get(), number(op.threshold).get(), Py_GT))) {
             call.at(at.rerun_buffer);
             size = PyLong_AsSsize_t(n.get());
             if (size == -1 && PyErr_Occurred()) throw PyError();
-            buffer = library.zeroed_buffer(size);
+            buffer = library.make("unsigned char []", n.get());
             args[output_at] = buffer.get();
             call.at(at.rerun_call);
-            fill_cell(size);
             // Examined like the first call: a failed repeat has written nothing usable.
-            if (!result_is(library.call(op.name, args, op.signature.count).get(), 1)) raise_failure(op);
-            n = cell_value();
+            if (!result_is(call_once().get(), 1)) raise_failure(op);
+            n = OwnedRef::checked(PyObject_GetItem(cell.get(), zero.get()));
         }
     }
     call.at(at.convert);
@@ -358,13 +294,20 @@ OwnedRef run_buffers(Call& call, Library& library, const Operation& op, PyObject
 // --- Companion ----------------------------------------------------------------------------
 
 void resolve_companion(Companion& companion, PyObject* ffi, PyObject* lib) {
-    release_companion(companion);
     Py_INCREF(ffi);
     Py_INCREF(lib);
-    companion.ffi = ffi;
-    companion.lib = lib;
+    Py_XSETREF(companion.ffi, ffi);
+    Py_XSETREF(companion.lib, lib);
     for (const Operation& op : OPERATIONS) {
-        companion.entries[op.id] = entry_point(ffi, lib, op.name);
+        // int(ffi.cast("uintptr_t", ffi.addressof(lib, name)))
+        PyObject* address = nullptr;
+        try {
+            OwnedRef pointer = call_method(ffi, "addressof", {lib, text(op.name).get()});
+            address = check(PyNumber_Long(call_method(ffi, "cast", {text("uintptr_t").get(), pointer.get()}).get()));
+        } catch (const PyError&) {
+        }
+        companion.entries[op.id] = address ? PyLong_AsVoidPtr(address) : nullptr;
+        Py_XDECREF(address);
         if (companion.entries[op.id] == nullptr) {
             // Not a compiled cffi library (or one without this operation): it
             // is still usable through its buffer layer, so every call goes that way.
@@ -373,12 +316,6 @@ void resolve_companion(Companion& companion, PyObject* ffi, PyObject* lib) {
             return;
         }
     }
-}
-
-void release_companion(Companion& companion) noexcept {
-    Py_CLEAR(companion.ffi);
-    Py_CLEAR(companion.lib);
-    std::fill(std::begin(companion.entries), std::end(companion.entries), nullptr);
 }
 
 void use_companion(const Companion* companion) {
@@ -392,11 +329,8 @@ void use_companion(const Companion* companion) {
 namespace {
 PyObject* global(Call& call, PyObject* name) {
     PyObject* value = PyDict_GetItemWithError(call.globals(), name);
-    if (value == nullptr) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-        throw PyError();
-    }
-    return value;
+    if (value == nullptr && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    return check(value);
 }
 }  // namespace
 
@@ -409,34 +343,18 @@ void* Library::entry(OperationId id) const noexcept {
     return own->entries[id];
 }
 
-OwnedRef Library::input_buffer(PyObject* value) {
-    OwnedRef ctype = text("unsigned char []");
-    PyObject* args[] = {ctype.get(), value};
-    return call_method(ffi(), "new", args, 2);
-}
-
-OwnedRef Library::zeroed_buffer(Py_ssize_t n) {
-    OwnedRef ctype = text("unsigned char []");
-    OwnedRef size = OwnedRef::checked(PyLong_FromSsize_t(n));
-    PyObject* args[] = {ctype.get(), size.get()};
-    return call_method(ffi(), "new", args, 2);
-}
-
-OwnedRef Library::make(const char* ctype) {
+OwnedRef Library::make(const char* ctype, PyObject* init) {
     OwnedRef type = text(ctype);
-    PyObject* args[] = {type.get()};
-    return call_method(ffi(), "new", args, 1);
+    return init ? call_method(ffi(), "new", {type.get(), init}) : call_method(ffi(), "new", {type.get()});
 }
 
 OwnedRef Library::null() { return OwnedRef::checked(PyObject_GetAttrString(ffi(), "NULL")); }
 
-OwnedRef Library::string(PyObject* pointer) {
-    PyObject* args[] = {pointer};
-    return call_method(ffi(), "string", args, 1);
-}
+OwnedRef Library::string(PyObject* pointer) { return call_method(ffi(), "string", {pointer}); }
 
 OwnedRef Library::call(const char* operation, PyObject* const* args, Py_ssize_t nargs) {
-    return call_method(lib(), operation, args, nargs);
+    OwnedRef method = OwnedRef::checked(PyObject_GetAttrString(lib(), operation));
+    return OwnedRef::checked(PyObject_Vectorcall(method.get(), args, static_cast<size_t>(nargs), nullptr));
 }
 
 OwnedRef Library::bytes_of(PyObject* buffer, Py_ssize_t size, PyObject* n, const char* operation) {
@@ -445,10 +363,7 @@ OwnedRef Library::bytes_of(PyObject* buffer, Py_ssize_t size, PyObject* n, const
     if (count < 0 || count > size)
         raise_format(PyExc_ValueError, "%s reported %R output bytes for a buffer of %zd", operation, n, size);
     // ffi.unpack gives the bytes as a list of ints; bytes() joins them in one go.
-    OwnedRef how_many = OwnedRef::checked(PyLong_FromSsize_t(count));
-    PyObject* args[] = {buffer, how_many.get()};
-    OwnedRef unpacked = call_method(ffi(), "unpack", args, 2);
-    OwnedRef result = OwnedRef::checked(PyBytes_FromObject(unpacked.get()));
+    OwnedRef result = OwnedRef::checked(PyBytes_FromObject(call_method(ffi(), "unpack", {buffer, n}).get()));
     if (PyBytes_GET_SIZE(result.get()) != count)
         raise_format(PyExc_ValueError, "ffi.unpack gave %zd bytes, not %zd", PyBytes_GET_SIZE(result.get()), count);
     return result;
@@ -460,14 +375,19 @@ bool result_is(PyObject* result, long value) {
         long v = PyLong_AsLongAndOverflow(result, &overflow);
         return overflow == 0 && v == value;
     }
-    OwnedRef expected = OwnedRef::checked(PyLong_FromLong(value));
-    return check_status(PyObject_RichCompareBool(result, expected.get(), Py_EQ)) == 1;
+    return check_status(PyObject_RichCompareBool(result, number(value).get(), Py_EQ)) == 1;
 }
 
 OwnedRef run(Call& call, const Operation& op, PyObject* const* values, unsigned int count) {
     Library library(call);
     void* entry = library.entry(op.id);
-    if (entry != nullptr && direct_possible(op, values)) return run_direct(call, op, values, count, entry);
+    for (int i = 0; entry != nullptr && i < op.signature.count; ++i) {
+        const Arg& arg = op.signature.args[i];
+        // None and other non-bytes go through the buffer layer and fail there as they should.
+        if ((arg.kind == Kind::Input || arg.kind == Kind::Length) && !PyBytes_CheckExact(values[arg.param]))
+            entry = nullptr;
+    }
+    if (entry != nullptr) return run_direct(call, op, values, count, entry);
     return run_buffers(call, library, op, values, count);
 }
 

@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <initializer_list>
 
 #include "../toolkit/function.hpp"
 #include "../toolkit/refs.hpp"
@@ -34,9 +35,8 @@ struct Companion {
     void* entries[OPERATION_COUNT] = {};
 };
 
-// Fills `companion` from ffi and lib (replacing what it held). Throws PyError.
+// Fills `companion` from ffi and lib, replacing what it held.
 void resolve_companion(Companion& companion, PyObject* ffi, PyObject* lib);
-void release_companion(Companion& companion) noexcept;
 
 // Makes `companion` the one this extension module's calls compare ffi/lib
 // with. Called by each module's exec slot before it creates a function.
@@ -56,7 +56,7 @@ enum class Kind : unsigned char {
 
 struct Arg {
     Kind kind;
-    int param;  // Input, Length, Count: which parameter; Fixed: the value
+    int param;  // Input, Length: which parameter; Fixed: the value
 };
 
 enum class CellType : unsigned char { None, Int, UnsignedInt, SizeT };
@@ -82,62 +82,38 @@ inline size_t size_of(PyObject* bytes) noexcept { return static_cast<size_t>(PyB
 
 // The kinds as types: each knows its C parameter type, its value in a direct
 // call, and its Arg. A row's signature is written once, as a list of these.
-template <int P>
-struct In {
-    using type = const unsigned char*;
-    static constexpr Arg arg{Kind::Input, P};
-    static constexpr CellType cell = CellType::None;
-    static type get(const DirectArgs& a) noexcept { return data_of(a.values[P]); }
+template <typename T, Kind K, int P = 0, CellType C = CellType::None>
+struct ArgOf {
+    using type = T;
+    static constexpr Arg arg{K, P};
+    static constexpr CellType cell = C;
 };
 template <int P>
-struct Len {
-    using type = size_t;
-    static constexpr Arg arg{Kind::Length, P};
-    static constexpr CellType cell = CellType::None;
-    static type get(const DirectArgs& a) noexcept { return size_of(a.values[P]); }
+struct In : ArgOf<const unsigned char*, Kind::Input, P> {
+    static const unsigned char* get(const DirectArgs& a) noexcept { return data_of(a.values[P]); }
+};
+template <int P>
+struct Len : ArgOf<size_t, Kind::Length, P> {
+    static size_t get(const DirectArgs& a) noexcept { return size_of(a.values[P]); }
 };
 template <int V>
-struct Fixed {
-    using type = size_t;
-    static constexpr Arg arg{Kind::Fixed, V};
-    static constexpr CellType cell = CellType::None;
-    static type get(const DirectArgs&) noexcept { return V; }
+struct Fixed : ArgOf<size_t, Kind::Fixed, V> {
+    static size_t get(const DirectArgs&) noexcept { return V; }
 };
-struct Count {
-    using type = unsigned int;
-    static constexpr Arg arg{Kind::Count, 0};
-    static constexpr CellType cell = CellType::None;
-    static type get(const DirectArgs& a) noexcept { return a.count; }
+struct Count : ArgOf<unsigned int, Kind::Count> {
+    static unsigned int get(const DirectArgs& a) noexcept { return a.count; }
 };
-struct Out {
-    using type = unsigned char*;
-    static constexpr Arg arg{Kind::Output, 0};
-    static constexpr CellType cell = CellType::None;
-    static type get(const DirectArgs& a) noexcept { return a.output; }
+struct Out : ArgOf<unsigned char*, Kind::Output> {
+    static unsigned char* get(const DirectArgs& a) noexcept { return a.output; }
 };
-template <typename T>
-struct CellOf;
-template <>
-struct CellOf<int> {
-    using type = int*;
-    static constexpr Arg arg{Kind::Cell, 0};
-    static constexpr CellType cell = CellType::Int;
-    static type get(const DirectArgs& a) noexcept { return &a.cell->i; }
+// A union and its members share their address.
+template <typename T, CellType C>
+struct CellOf : ArgOf<T*, Kind::Cell, 0, C> {
+    static T* get(const DirectArgs& a) noexcept { return reinterpret_cast<T*>(a.cell); }
 };
-template <>
-struct CellOf<unsigned int> {
-    using type = unsigned int*;
-    static constexpr Arg arg{Kind::Cell, 0};
-    static constexpr CellType cell = CellType::UnsignedInt;
-    static type get(const DirectArgs& a) noexcept { return &a.cell->u; }
-};
-template <>
-struct CellOf<size_t> {
-    using type = size_t*;
-    static constexpr Arg arg{Kind::Cell, 0};
-    static constexpr CellType cell = CellType::SizeT;
-    static type get(const DirectArgs& a) noexcept { return &a.cell->z; }
-};
+using IntCell = CellOf<int, CellType::Int>;
+using UIntCell = CellOf<unsigned int, CellType::UnsignedInt>;
+using SizeCell = CellOf<size_t, CellType::SizeT>;
 
 constexpr int MAX_ARGS = 7;
 using Invoke = int (*)(void* entry, const DirectArgs& args);
@@ -167,8 +143,7 @@ constexpr Signature signature() {
 // A statement made before the call: an input buffer or a len() of a parameter.
 struct Step {
     Kind kind;  // Input or Length
-    int param;
-    int line;
+    int param, line;
 };
 
 // A parameter the library reads without a length (the AES key) or with a
@@ -196,6 +171,10 @@ struct Operation {
     const char* first_buffer;  // e.g. "unsigned char [1000]" (Rule only)
     Py_ssize_t capacity;       // C
     Py_ssize_t threshold;      // T: a reported length above it is made again into an exact buffer
+    // The output is never longer than parameter `bound_param` plus `bound_extra`
+    // bytes (-1: no such bound). A direct call sizes its first buffer by it.
+    int bound_param;
+    Py_ssize_t bound_extra;
     PyObject* const* failure_type;  // raised with `failure` when a call's result is not 1
     const char* failure;
     lines::Block lines;
@@ -217,11 +196,9 @@ class Library {
 public:
     explicit Library(Call& call);
 
-    OwnedRef input_buffer(PyObject* value);  // ffi.new("unsigned char []", value)
-    OwnedRef zeroed_buffer(Py_ssize_t n);    // ffi.new("unsigned char []", n)
-    OwnedRef make(const char* ctype);        // ffi.new(ctype)
-    OwnedRef null();                         // ffi.NULL
-    OwnedRef string(PyObject* pointer);      // ffi.string(pointer)
+    OwnedRef make(const char* ctype, PyObject* init = nullptr);  // ffi.new(ctype[, init])
+    OwnedRef null();                                              // ffi.NULL
+    OwnedRef string(PyObject* pointer);                           // ffi.string(pointer)
     OwnedRef call(const char* operation, PyObject* const* args, Py_ssize_t nargs);  // lib.<operation>(*args)
     // The first n bytes of a buffer of `size` bytes (ffi.unpack). A count
     // outside 0..size (a library that misreports) fails with ValueError.

@@ -287,14 +287,16 @@ int random_buffer(unsigned int n, unsigned char *buf)
 static int aes_init(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher, int enc,
                     const unsigned char *key, const unsigned char *iv, size_t iv_len)
 {
-    if (EVP_CipherInit_ex(ctx, cipher, NULL, NULL, NULL, enc) != 1
-        || EVP_CIPHER_CTX_get_key_length(ctx) != AES_KEY_LEN)
+    /* The key and IV lengths are the cipher object's own fields; asking the context would
+     * query the provider each time. The usual IV length needs a single initialisation. */
+    if (EVP_CIPHER_get_key_length(cipher) != AES_KEY_LEN)
         return 0;
-    if (iv_len != (size_t)EVP_CIPHER_CTX_get_iv_length(ctx)) {
-        if (EVP_CIPHER_CTX_get_mode(ctx) != EVP_CIPH_GCM_MODE || iv_len > INT_MAX
-            || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, (int)iv_len, NULL) != 1)
-            return 0;
-    }
+    if (iv_len == (size_t)EVP_CIPHER_get_iv_length(cipher))
+        return EVP_CipherInit_ex(ctx, cipher, NULL, key, iv, enc) == 1;
+    if (EVP_CIPHER_get_mode(cipher) != EVP_CIPH_GCM_MODE || iv_len > INT_MAX
+        || EVP_CipherInit_ex(ctx, cipher, NULL, NULL, NULL, enc) != 1
+        || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, (int)iv_len, NULL) != 1)
+        return 0;
     return EVP_CipherInit_ex(ctx, NULL, NULL, key, iv, enc) == 1;
 }
 

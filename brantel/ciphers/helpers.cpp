@@ -44,7 +44,7 @@ PyObject* chdir_body(Call& call, PyObject* const* args) {
     // name another directory, so it is refused here.
     if (!PyBytes_Check(encoded.get())) raise(PyExc_TypeError, "path.encode() did not give bytes");
     if (std::memchr(PyBytes_AS_STRING(encoded.get()), 0, size_of(encoded.get())) != nullptr) Py_RETURN_FALSE;
-    OwnedRef path_char = library.input_buffer(encoded.get());
+    OwnedRef path_char = library.make("unsigned char []", encoded.get());
     call.at(lines::CHDIR_CALL);
     PyObject* chdir_args[] = {path_char.get()};
     OwnedRef result = library.call("chdir", chdir_args, 1);
@@ -80,15 +80,12 @@ PyObject* getcwd_body(Call& call, PyObject* const*) {
     PyObject* free_args[] = {cwd.get()};
     OwnedRef result;
     try {
-        OwnedRef raw = library.string(cwd.get());
-        result = OwnedRef::checked(PyUnicode_FromEncodedObject(raw.get(), "utf-8", "strict"));
+        result = OwnedRef::checked(PyUnicode_FromEncodedObject(library.string(cwd.get()).get(), "utf-8", "strict"));
     } catch (const PyError&) {
-        // The library's string is released on the failure path too.
+        // The library's string is released on the failure path too; its error is kept.
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
-        PyObject* free = PyObject_GetAttrString(library.lib(), "free");
-        PyObject* freed = free != nullptr ? PyObject_Vectorcall(free, free_args, 1, nullptr) : nullptr;
-        Py_XDECREF(free);
+        PyObject* freed = PyObject_CallMethod(library.lib(), "free", "O", cwd.get());
         Py_XDECREF(freed);
         PyErr_Clear();
         PyErr_Restore(type, value, tb);

@@ -14,14 +14,7 @@ namespace brantel::ciphers::lines {
 //       if lib.op(..., out, cell) != 1: raise ...     rerun_call
 //   return b''.join(...)                          convert
 struct Block {
-    int cell;
-    int output;
-    int call;
-    int check;
-    int rerun;
-    int rerun_buffer;
-    int rerun_call;
-    int convert;
+    int cell, output, call, check, rerun, rerun_buffer, rerun_call, convert;
 };
 
 // The usual layout, starting with the cell at line `cell`.
@@ -29,24 +22,20 @@ constexpr Block block_at(int cell) {
     return {cell, cell + 1, cell + 2, cell + 3, cell + 4, cell + 5, cell + 6, cell + 7};
 }
 
-// sha1 (first line 55)
 inline constexpr int SHA1 = 55;
 inline constexpr int SHA1_LENGTH = 62;  // message_len = len(message)
 inline constexpr int SHA1_INPUT = 63;   // message_char = ffi.new("unsigned char []", message)
 inline constexpr Block SHA1_BLOCK = block_at(64);
 
-// base64_decode
 inline constexpr int BASE64_DECODE = 73;
 inline constexpr int BASE64_LENGTH = 80;  // cipher_len = len(cipher_txt)
 inline constexpr int BASE64_INPUT = 81;   // cipher_txt_char = ffi.new(...)
 inline constexpr Block BASE64_BLOCK = block_at(82);
 
-// chdir
 inline constexpr int CHDIR = 90;
 inline constexpr int CHDIR_ENCODE = 94;  // path_char = ffi.new("unsigned char []", path.encode())
 inline constexpr int CHDIR_CALL = 95;    // return lib.chdir(path_char) == 0
 
-// getcwd
 inline constexpr int GETCWD = 98;
 inline constexpr int GETCWD_CALL = 103;    // cwd = lib.getcwd(ffi.NULL, 0)
 inline constexpr int GETCWD_STRING = 104;  // result = ffi.string(cwd).decode('utf-8')
@@ -56,10 +45,10 @@ inline constexpr int GETCWD_FREE = 105;    // lib.free(cwd)
 inline constexpr int URANDOM = 160;
 inline constexpr Block URANDOM_BLOCK = {0, 161, 162, 163, 0, 0, 0, 164};
 
-// aes_cbc_decryptor: three input buffers, the key and IV checks, the block,
-// then the cut to 12 bytes.
+// The AES and RSA services: one line per input buffer from *_INPUTS on, the
+// key and IV checks, the block; aes_cbc_decryptor then keeps 12 bytes.
 inline constexpr int AES_CBC_DECRYPTOR = 166;
-inline constexpr int AES_CBC_DECRYPTOR_INPUTS = 167;  // one line per input buffer
+inline constexpr int AES_CBC_DECRYPTOR_INPUTS = 167;
 inline constexpr int AES_CBC_DECRYPTOR_KEY_CHECK = 170;
 inline constexpr int AES_CBC_DECRYPTOR_IV_CHECK = 172;
 inline constexpr Block AES_CBC_DECRYPTOR_BLOCK = block_at(174);
@@ -85,7 +74,6 @@ inline constexpr int RSA_ENCRYPTOR = 251;
 inline constexpr int RSA_ENCRYPTOR_INPUTS = 252;
 inline constexpr Block RSA_ENCRYPTOR_BLOCK = block_at(255);
 
-// rsa_verifier: three input buffers, then the call whose result is returned.
 inline constexpr int RSA_VERIFIER = 269;
 inline constexpr int RSA_VERIFIER_INPUTS = 270;
 inline constexpr Block RSA_VERIFIER_BLOCK = {0, 0, 273, 0, 0, 0, 0, 0};
