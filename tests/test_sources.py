@@ -124,14 +124,13 @@ def test_sysfs_root_readable(make_dump, tmp_path, version):
 
 
 def _deny_dmi(monkeypatch):
-    real = pathlib.Path.read_bytes
-
-    def read_bytes(path):
-        if path.name == "DMI":
+    # Root reads any file, so the refusal is staged at the module's open().
+    def fake_open(path, *args, **kwargs):
+        if str(path).endswith("DMI"):
             raise PermissionError(13, "Permission denied", str(path))
-        return real(path)
+        return open(path, *args, **kwargs)
 
-    monkeypatch.setattr(pathlib.Path, "read_bytes", read_bytes)
+    monkeypatch.setattr(sources, "open", fake_open, raising=False)
 
 
 @pytest.mark.parametrize("setup, message", [
