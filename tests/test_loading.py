@@ -84,10 +84,15 @@ def test_import_from_a_subinterpreter_is_refused():
     result = run_python("""
         import sys
         import brantel.brantel_sysprobe
-        import _xxsubinterpreters as interpreters
-        sub = interpreters.create()
         try:
-            interpreters.run_string(sub, f"import sys; sys.path[:] = {sys.path!r}; import brantel.brantel_sysprobe")
+            import _xxsubinterpreters as interpreters
+            sub = interpreters.create()
+        except ImportError:  # 3.13: legacy settings, so that the module's own guard is reached
+            import _interpreters as interpreters
+            sub = interpreters.create("legacy")
+        try:
+            failed = interpreters.run_string(sub, f"import sys; sys.path[:] = {sys.path!r}; import brantel.brantel_sysprobe")
+            print(failed.type.__name__, failed.msg)  # 3.13 hands the exception back
         except Exception as exc:
             print(type(exc).__name__, exc)
     """)
