@@ -183,3 +183,30 @@ def test_cold_starts_with_eight_threads_making_their_first_calls_all_finish():
             run.communicate()
             outcomes.append(("hung", ""))
     assert outcomes == [(["1", "8"], "")] * 20
+
+
+@pytest.mark.parametrize("call", [
+    lambda big: svc.aes_gcm_encryptor(KEY, big, NONCE),
+    lambda big: sysprobe.sha1(big),
+    lambda big: sysprobe.base64_decode(big),
+], ids=["gcm", "sha1", "base64"])
+def test_a_long_library_call_lets_other_threads_run(call):
+    big = b"QUJD" * (16 << 20)  # 64 MiB
+    ticks, done = [], threading.Event()
+
+    def ticker():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    while not ticks:
+        time.sleep(0.001)
+    began = time.perf_counter()
+    call(big)
+    ended = time.perf_counter()
+    done.set()
+    thread.join()
+    # With the lock held through the call, the ticker would stop for all of it.
+    during = [tick for tick in ticks if began < tick < ended]
+    gaps = [later - earlier for earlier, later in zip([began] + during, during + [ended])]
+    assert max(gaps) < (ended - began) / 2

@@ -162,13 +162,15 @@ OwnedRef run_direct(Call& call, const Operation& op, PyObject* const* values, un
         return number(invoke(op, entry, a, release));
     }
     // The first buffer holds what the output can be at most (the row's bound),
-    // not the whole capacity C: the library writes only what fits and reports
-    // the length either way, so the result is the same without allocating C
-    // bytes for a short output. A small one lives on the stack; a large one is
-    // already the result object, so large outputs are not copied.
+    // rather than C bytes: the library writes only what fits and reports the
+    // length either way. With the whole output in hand after one call, the
+    // re-run that the rule asks for past T is not made: the companion's own
+    // operations give the same output again (RSA-OAEP an equally valid one),
+    // so it would only double the work. Calls through a substituted ffi or lib
+    // keep the rule call for call. A small buffer lives on the stack; a large
+    // one is already the result object, so large outputs are not copied.
     Py_ssize_t first_size = op.output == OutputKind::Counted ? static_cast<Py_ssize_t>(count) : op.capacity;
-    if (op.bound_param >= 0)
-        first_size = std::min(first_size, PyBytes_GET_SIZE(values[op.bound_param]) + op.bound_extra);
+    if (op.bound_param >= 0) first_size = PyBytes_GET_SIZE(values[op.bound_param]) + op.bound_extra;
     unsigned char small[ON_STACK];
     call.at(at.output);
     OwnedRef first = first_size > ON_STACK ? new_bytes(first_size) : OwnedRef();
@@ -184,14 +186,13 @@ OwnedRef run_direct(Call& call, const Operation& op, PyObject* const* values, un
     call.at(at.rerun);
     long long n = cell_count(cell, op.signature.cell);
     Py_ssize_t size = first_size;
-    // Over T: the output rule's re-run. Over the first buffer but not T (a
-    // bound that did not hold): the same call, so that nothing is lost.
-    if (n > op.threshold || n > first_size) {
+    // Longer than the first buffer: the same call into an exact-size buffer
+    // (only what the library reports as written is read back).
+    if (n > first_size) {
         call.at(at.rerun_buffer);
         size = static_cast<Py_ssize_t>(n);
         first = new_bytes(size);
         a.output = bytes_data(first.get());
-        std::memset(a.output, 0, static_cast<size_t>(size));
         call.at(at.rerun_call);
         set_cell(cell, op.signature.cell, size);
         if (invoke(op, entry, a, release) != 1) raise_failure(op);
