@@ -75,6 +75,12 @@ setup(
             + TOOLKIT
             + sources("brantel/inventory/*.cpp"),
         ),
+        # The decoded inventory: no toolkit, no module frame, nothing imported at load.
+        cxx_extension(
+            "brantel._inventory_decoder",
+            ["brantel/_inventory_decoder.cpp"]
+            + [f"brantel/inventory/{name}.cpp" for name in ("structure_table", "utf8", "field_reader")],
+        ),
     ],
     cffi_modules=["brantel/ciphers/build_decryption.py:ffibuilder"],
     cmdclass={"build_ext": BuildExt},

@@ -7,8 +7,6 @@ SHARED = pathlib.Path(__file__).resolve().parents[2] / "shared"
 CORPUS = SHARED / "smbios-corpus" / "blobs"
 # Real tables that ship with the tests (BSD-3-Clause, see data/NOTICE).
 BUNDLED = pathlib.Path(__file__).resolve().parent / "data"
-# Blob -> dump file in the layout dmidecode --dump-bin writes (the corpus's own tool).
-MAKE_DUMP = pathlib.Path(__file__).resolve().parent / "make_dump.py"
 
 
 def real_tables():

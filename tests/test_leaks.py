@@ -21,6 +21,7 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import padding as asym, rsa
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 
+import brantel._inventory_decoder as decoder
 import brantel.brantel_sysprobe as sysprobe
 import smbios_builder as sb
 from brantel import _sysprobe_internal as svc
@@ -83,6 +84,7 @@ CASES = [
     ("chdir-none", sysprobe.chdir, (None,), {}, AttributeError),
     ("chdir-surrogate", sysprobe.chdir, ("\udcff",), {}, UnicodeEncodeError),
     ("chdir-keyword", sysprobe.chdir, (), {"path": "."}, TypeError),
+    ("chdir-nul", sysprobe.chdir, ("/tmp\0x",), {}, None),
     ("getcwd", sysprobe.getcwd, (), {}, None),
     ("getcwd-args", sysprobe.getcwd, (1,), {}, TypeError),
     # Inventory entry
@@ -102,6 +104,13 @@ CASES = [
      (sb.blob(sb.structure(2, {4: 1}, length=13, strings=["a"]), sb.structure(3, {}, length=4)), b""), {}, None),
     ("inventory-type", svc.parse_windows_hardware_info, (bytearray(BLOB), b""), {}, TypeError),
     ("inventory-count", svc.parse_windows_hardware_info, (BLOB,), {}, TypeError),
+    # Decoded inventory
+    ("decode", decoder.decode, (sb.blob(sb.server_table()),), {}, None),
+    ("decode-anomalies", decoder.decode, (b"\x02\x03" + b"\x00\x05\x00\x00\x09\xff" * 3 + b"\x00\x05\x00\x00\x01\xfe\x00\x00"
+                                          + b"\x06\x0c" + bytes(10) + b"\x00\x00\x07\x02", ), {}, None),
+    ("decode-huge-module", decoder.decode, (sb.blob(sb.structure(6, {9: 0x7C, 10: 0x7C}, length=12)),), {}, None),
+    ("decode-short", decoder.decode, (b"\x03",), {}, ValueError),
+    ("decode-type", decoder.decode, ("text",), {}, TypeError),
     # Queries
     ("cpus", lambda cpus: svc.get_populated_cpus(cpus, []), (CPUS,), {}, None),
     ("cpus-generic", svc.get_populated_cpus, ([Text(c) for c in CPUS], Sink()), {}, None),
@@ -194,13 +203,14 @@ def test_no_reference_or_object_leak(traced, function, args, kwargs, error):
     watched = [function, *args, *kwargs.values(), *WATCHED]
     for _ in range(WARMUP):
         call_once(function, args, kwargs, error)
-    # Two windows: caches filled on first use grow one of them, a leak grows both.
-    first, second = (window(function, args, kwargs, error, watched) for _ in range(2))
+    # Three windows: caches filled on first use grow some of them (on 3.13 small
+    # allocations go on growing in bursts over the first thousand calls), a leak grows all.
+    windows = [window(function, args, kwargs, error, watched) for _ in range(3)]
     os.chdir(cwd)
-    leaked = [(o, min(a, b)) for o, a, b in zip(watched, first[1], second[1]) if min(a, b) >= ROUNDS // 2]
+    leaked = [(o, min(grown)) for o, *grown in zip(watched, *(w[1] for w in windows)) if min(grown) >= ROUNDS // 2]
     assert leaked == []
-    assert min(first[0], second[0]) < ROUNDS // 2
-    memory = min(first[2], second[2])
+    assert min(w[0] for w in windows) < ROUNDS // 2
+    memory = min(w[2] for w in windows)
     assert SANITIZED or memory < 8 * ROUNDS, f"{memory} bytes held after {ROUNDS} calls"
 
 
@@ -230,6 +240,7 @@ BIG_CASES = [
     ("urandom", lambda: svc.urandom(4 * MIB)),
     ("inventory", lambda: svc.parse_windows_hardware_info(sb.blob(sb.server_table()) , b"g" * MIB)),
     ("inventory-no-end", lambda: svc.parse_windows_hardware_info(b"\0\0" + b"\x7f\x04" * 2 * MIB, b"")),
+    ("decode", lambda: decoder.decode(sb.blob(*[sb.server_table()] * 40))),
     ("rsa-verify-long-message", lambda: svc.rsa_verifier(PUBKEY, BIG, SIGNATURE)),
 ]
 

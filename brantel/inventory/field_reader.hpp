@@ -112,11 +112,12 @@ inline void append_item(TextBuffer& out, const Value& value) {
     }
 }
 
-// Appends a record text form: the type id, then U+0002 and the item of every field.
+// Appends a record text form: the type id, then U+0002 and the item of every
+// rendered field.
 inline void append_record(TextBuffer& out, const RecordLayout& layout, const Structure& s, std::size_t shift = 0) {
     out.room(4);
     out.put_decimal(layout.type_id);
-    for (std::size_t k = 0; k < layout.count; ++k) {
+    for (std::size_t k = 0; k < layout.rendered; ++k) {
         const Value value = read_field(s, layout.fields[k], layout.first_line + static_cast<int>(k), shift);
         out.room(1);
         out.put(ITEM_SEPARATOR);

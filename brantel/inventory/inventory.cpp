@@ -74,7 +74,7 @@ void Inventory::append_to(List list, const RecordLayout& layout, const Structure
 
 // A later type 1 structure overwrites what it is long enough for and leaves the rest.
 void Inventory::read_system(const Structure& s) {
-    for (std::size_t k = 0; k < std::size(SYSTEM_FIELDS); ++k) {
+    for (std::size_t k = 0; k < SYSTEM.rendered; ++k) {
         const Field& f = SYSTEM_FIELDS[k];
         if (is_read(s, f)) system_[k] = read_field(s, f, SYSTEM.first_line + static_cast<int>(k));
     }
@@ -187,13 +187,13 @@ void Inventory::emit(Sink& sink, const std::uint8_t* guid, std::size_t guid_size
         "system_manufacturer", "system_product_name", "system_serial_number",
         "system_uuid",         "system_sku_number",   "system_family",
     };
-    static_assert(std::size(SYSTEM_KEYS) == std::size(SYSTEM_FIELDS));
+    static_assert(std::size(SYSTEM_KEYS) == SYSTEM.rendered);
 
     sink.put('{');
     open_entry(sink, "smbios_type_id");
     sink.put('1');
     close_entry(sink);
-    for (std::size_t k = 0; k < std::size(SYSTEM_KEYS); ++k) {
+    for (std::size_t k = 0; k < SYSTEM.rendered; ++k) {
         sink.put('\'');
         sink.put(SYSTEM_KEYS[k], std::strlen(SYSTEM_KEYS[k]));
         sink.put("':'", 3);

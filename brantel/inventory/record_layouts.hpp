@@ -28,6 +28,11 @@ enum class TextRule : std::uint8_t { Formatted, Raw, List };
 // Fields placed after a chassis's contained elements move by n x m bytes.
 enum class Placement : std::uint8_t { Fixed, AfterContainedElements };
 
+// Whether a field enters the rendered inventory or only the decoded one
+// (brantel.decode): the decoded view reports facts that the rendered text
+// never carried, and they must not shift its bytes.
+enum class Use : std::uint8_t { Rendered, DecodedOnly };
+
 struct Field {
     const char* name;
     std::uint8_t offset;
@@ -36,22 +41,25 @@ struct Field {
     Source source;
     TextRule text;
     Placement placement;
+    Use use;
 };
 
-// A record type: its fields in reading order, which is also the order of its
-// text items after smbios_type_id.
+// A record type: its fields in reading order. The first `rendered` fields are
+// its text items after smbios_type_id; the decoded-only rows follow them, so
+// the traceback lines of the rendered fields stay where they are.
 struct RecordLayout {
     std::uint8_t type_id;
     const Field* fields;
-    std::size_t count;
-    int first_line;  // source line of the first field read (traceback entries)
+    std::size_t count;     // every row
+    std::size_t rendered;  // the leading rows that the text form holds
+    int first_line;        // source line of the first field read (traceback entries)
 };
 
 namespace layout_detail {
 constexpr Field field(const char* name, std::uint8_t offset, std::uint8_t width, std::uint8_t guard,
                       Source source, TextRule text = TextRule::Formatted,
                       Placement placement = Placement::Fixed) {
-    return Field{name, offset, width, guard, source, text, placement};
+    return Field{name, offset, width, guard, source, text, placement, Use::Rendered};
 }
 constexpr Field handle(const char* name) { return field(name, 0x02, 2, 0x00, Source::Handle); }
 constexpr Field integer(const char* name, std::uint8_t offset, std::uint8_t width) {
@@ -62,6 +70,27 @@ constexpr Field string(const char* name, std::uint8_t offset, TextRule text = Te
 }
 constexpr Field absent(const char* name) { return field(name, 0x00, 0, 0x00, Source::Absent); }
 
+// A row that only the decoded view reads.
+constexpr Field decoded_only(Field f) {
+    f.use = Use::DecodedOnly;
+    return f;
+}
+
+// The number of rendered rows, which must all come before the decoded-only ones.
+template <std::size_t N>
+constexpr std::size_t rendered_prefix(const Field (&fields)[N]) {
+    std::size_t k = 0;
+    while (k < N && fields[k].use == Use::Rendered) ++k;
+    for (std::size_t j = k; j < N; ++j)
+        if (fields[j].use == Use::Rendered) throw "rendered rows must come before decoded-only rows";
+    return k;
+}
+
+template <std::size_t N>
+constexpr RecordLayout layout(std::uint8_t type_id, const Field (&fields)[N], int first_line) {
+    return RecordLayout{type_id, fields, N, rendered_prefix(fields), first_line};
+}
+
 constexpr bool same_text(const char* a, const char* b) {
     while (*a != '\0' && *a == *b) ++a, ++b;
     return *a == *b;
@@ -69,6 +98,7 @@ constexpr bool same_text(const char* a, const char* b) {
 }  // namespace layout_detail
 
 using layout_detail::absent;
+using layout_detail::decoded_only;
 using layout_detail::field;
 using layout_detail::handle;
 using layout_detail::integer;
@@ -83,8 +113,10 @@ constexpr bool field_named(const RecordLayout& layout, std::size_t index, const 
 // --- Type 0: BIOS information (a record only when length >= 5) ---
 inline constexpr Field BIOS_FIELDS[] = {
     string("bios_vendor", 0x04),
+    decoded_only(string("bios_version", 0x05)),
+    decoded_only(string("bios_release_date", 0x08)),
 };
-inline constexpr RecordLayout BIOS{0, BIOS_FIELDS, std::size(BIOS_FIELDS), lines::READ_BIOS};
+inline constexpr RecordLayout BIOS = layout_detail::layout(0, BIOS_FIELDS, lines::READ_BIOS);
 inline constexpr std::uint8_t BIOS_MIN_LENGTH = 0x05;
 
 // --- Type 1: system values (no record; field k fills system key k) ---
@@ -95,8 +127,9 @@ inline constexpr Field SYSTEM_FIELDS[] = {
     field("system_uuid", 0x08, 16, 0x18, Source::Hex),  // stored byte order, no regrouping
     string("system_sku_number", 0x19),
     string("system_family", 0x1A),
+    decoded_only(string("system_version", 0x06)),
 };
-inline constexpr RecordLayout SYSTEM{1, SYSTEM_FIELDS, std::size(SYSTEM_FIELDS), lines::READ_SYSTEM};
+inline constexpr RecordLayout SYSTEM = layout_detail::layout(1, SYSTEM_FIELDS, lines::READ_SYSTEM);
 
 // --- Type 2: baseboard ---
 inline constexpr Field BASEBOARD_FIELDS[] = {
@@ -110,9 +143,9 @@ inline constexpr Field BASEBOARD_FIELDS[] = {
     integer("baseboard_number_of_contained_object_handles", 0x0E, 1),
     // (length - 15) / 2 handles whatever the count byte says; empty below 15.
     field("baseboard_contained_object_handles", 0x0F, 2, 0x0F, Source::HandleList, TextRule::List),
+    decoded_only(string("baseboard_asset_tag", 0x08)),
 };
-inline constexpr RecordLayout BASEBOARD{2, BASEBOARD_FIELDS, std::size(BASEBOARD_FIELDS),
-                                        lines::READ_BASEBOARD};
+inline constexpr RecordLayout BASEBOARD = layout_detail::layout(2, BASEBOARD_FIELDS, lines::READ_BASEBOARD);
 
 // --- Type 3: chassis (the ten text items; see also the contained elements below) ---
 inline constexpr Field CHASSIS_FIELDS[] = {
@@ -127,7 +160,7 @@ inline constexpr Field CHASSIS_FIELDS[] = {
     field("chassis_sku_number", 0x15, 1, 0x16, Source::String, TextRule::Formatted,
           Placement::AfterContainedElements),
 };
-inline constexpr RecordLayout CHASSIS{3, CHASSIS_FIELDS, std::size(CHASSIS_FIELDS), lines::READ_CHASSIS};
+inline constexpr RecordLayout CHASSIS = layout_detail::layout(3, CHASSIS_FIELDS, lines::READ_CHASSIS);
 
 // Contained elements: n elements of m bytes from 0x15. n and m read 0 (not None)
 // when the structure is too short for them.
@@ -162,9 +195,10 @@ inline constexpr Field PROCESSOR_FIELDS[] = {
     absent("cpu_l1_cache"),
     absent("cpu_l2_cache"),
     absent("cpu_l3_cache"),
+    decoded_only(string("cpu_version", 0x10)),
+    decoded_only(integer("cpu_current_speed", 0x16, 2)),
 };
-inline constexpr RecordLayout PROCESSOR{4, PROCESSOR_FIELDS, std::size(PROCESSOR_FIELDS),
-                                        lines::READ_PROCESSOR};
+inline constexpr RecordLayout PROCESSOR = layout_detail::layout(4, PROCESSOR_FIELDS, lines::READ_PROCESSOR);
 
 // --- Type 6: memory module ---
 inline constexpr Field MEMORY_MODULE_FIELDS[] = {
@@ -176,8 +210,7 @@ inline constexpr Field MEMORY_MODULE_FIELDS[] = {
     integer("mm_enabled_size", 0x0A, 1),
     integer("mm_error_status", 0x0B, 1),
 };
-inline constexpr RecordLayout MEMORY_MODULE{6, MEMORY_MODULE_FIELDS, std::size(MEMORY_MODULE_FIELDS),
-                                            lines::READ_MEMORY_MODULE};
+inline constexpr RecordLayout MEMORY_MODULE = layout_detail::layout(6, MEMORY_MODULE_FIELDS, lines::READ_MEMORY_MODULE);
 
 // --- Type 17: memory device ---
 inline constexpr Field MEMORY_DEVICE_FIELDS[] = {
@@ -205,9 +238,10 @@ inline constexpr Field MEMORY_DEVICE_FIELDS[] = {
     integer("md_extended_size", 0x1C, 4),
     integer("md_memory_technology", 0x28, 1),
     integer("md_memory_operating_mode_capability", 0x29, 2),
+    decoded_only(integer("md_configured_speed", 0x20, 2)),
+    decoded_only(integer("md_configured_extended_speed", 0x58, 4)),
 };
-inline constexpr RecordLayout MEMORY_DEVICE{17, MEMORY_DEVICE_FIELDS, std::size(MEMORY_DEVICE_FIELDS),
-                                            lines::READ_MEMORY_DEVICE};
+inline constexpr RecordLayout MEMORY_DEVICE = layout_detail::layout(17, MEMORY_DEVICE_FIELDS, lines::READ_MEMORY_DEVICE);
 inline constexpr std::size_t MD_DEVICE_SET_ID = 6;
 static_assert(field_named(MEMORY_DEVICE, MD_DEVICE_SET_ID, "md_device_set_id"));
 

@@ -34,11 +34,11 @@ bool StructureCursor::read(Structure& s) noexcept {
         if (hit == nullptr) return false;
         const std::size_t zero = static_cast<const std::uint8_t*>(hit) - table_;
         if (strings.zero_count_ < StringList::MAX_ZEROS)
-            strings.zeros_[strings.zero_count_] = static_cast<std::uint32_t>(zero - set_begin);
+            strings.zeros_[strings.zero_count_] = zero - set_begin;
         ++strings.zero_count_;
         if (zero + 1 < size_ && table_[zero + 1] == 0) {
             if (strings.zero_count_ < StringList::MAX_ZEROS)
-                strings.zeros_[strings.zero_count_] = static_cast<std::uint32_t>(zero + 1 - set_begin);
+                strings.zeros_[strings.zero_count_] = zero + 1 - set_begin;
             ++strings.zero_count_;
             strings.end_ = table_ + zero + 2;
             s.size = zero + 2 - i;

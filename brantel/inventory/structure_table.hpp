@@ -24,7 +24,9 @@ private:
     const std::uint8_t* begin_ = nullptr;  // first byte of the string set
     const std::uint8_t* end_ = nullptr;    // one past its second terminating zero
     std::size_t zero_count_ = 0;           // every zero byte of the set
-    std::uint32_t zeros_[MAX_ZEROS];       // offsets from begin_ of the first MAX_ZEROS zeros
+    // Offsets from begin_ of the first MAX_ZEROS zeros; full width, since one
+    // string of a set may run past 4 GiB.
+    std::size_t zeros_[MAX_ZEROS];
 };
 
 // One structure: the header as read, the formatted area and the string list.
