@@ -344,6 +344,9 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
                                 "query results; raw: the rendered inventory bytes, unchanged")
     inventory.add_argument("--guid", metavar="TEXT", default="", help="GUID text stored in the inventory (default: empty)")
     inventory.set_defaults(handler=run_inventory)
+    from brantel import fleet_cli
+
+    fleet_cli.add_command(commands)
     return parser
 
 

@@ -74,7 +74,7 @@ MEMORY_DEVICE_COLUMNS: Tuple[str, ...] = (
     "locator", "bank_locator", "size_bytes", "type", "form_factor", "speed_mts", "configured_speed_mts",
     "manufacturer", "serial_number", "part_number",
 )
-DEVICE_FIELDS = MEMORY_DEVICE_COLUMNS[2:]
+SHA256_AT = MACHINE_COLUMNS.index("sha256")
 
 #: Columns of an error row: the input, its sha256 when it could be read, and why it failed.
 ERROR_COLUMNS: Tuple[str, ...] = ("path", "sha256", "reason")
@@ -155,8 +155,15 @@ def find_inputs(paths: Iterable[StrPath]) -> List[Tuple[str, Optional[str]]]:
 def _read(path: str, what: str = "the file") -> bytes:
     """The bytes of a file, refusing anything larger than MAX_INPUT_BYTES (or endless, like /dev/zero)."""
     try:
-        with open(path, "rb") as file:
-            data = file.read(MAX_INPUT_BYTES + 1)
+        with open(path, "rb", buffering=0) as file:
+            # Ask for the size the file has: a read of MAX_INPUT_BYTES would allocate that much each time.
+            size = os.fstat(file.fileno()).st_size
+            if size > MAX_INPUT_BYTES:
+                data = b""
+            else:
+                data = file.read(size + 1) if size else b""
+                if len(data) > size or not size:  # a growing file, or a device that reports no size
+                    data += _read_on(file, MAX_INPUT_BYTES + 1 - len(data))
     except FileNotFoundError:
         raise _Unreadable(f"{what} does not exist") from None
     except PermissionError:
@@ -165,9 +172,21 @@ def _read(path: str, what: str = "the file") -> bytes:
         raise _Unreadable(f"{what} is a folder holding no SMBIOS table") from None
     except OSError as exc:
         raise _Unreadable(f"{what} cannot be read: {exc.strerror or exc}") from None
-    if len(data) > MAX_INPUT_BYTES:
+    if size > MAX_INPUT_BYTES or len(data) > MAX_INPUT_BYTES:
         raise _Unreadable(f"{what} is larger than {MAX_INPUT_BYTES // (1024 * 1024)} MiB, far more than any SMBIOS table")
     return data
+
+
+def _read_on(file: IO[bytes], limit: int) -> bytes:
+    """Up to ``limit`` more bytes, in pieces, so that an endless file costs no more than the limit."""
+    pieces = []
+    while limit > 0:
+        piece = file.read(min(limit, 1 << 20))
+        if not piece:
+            break
+        pieces.append(piece)
+        limit -= len(piece)
+    return b"".join(pieces)
 
 
 def _structure_starts(data: bytes, at: int) -> bool:
@@ -281,13 +300,21 @@ def _machine_row(path: str, kind: str, digest: str, decoded: Dict[str, Any]) -> 
 
 
 def _device_rows(path: str, digest: str, decoded: Dict[str, Any]) -> List[Row]:
-    pick = itemgetter(*DEVICE_FIELDS)
-    found = []
-    for device in decoded["memory_devices"]:
-        row: Row = {"row": "memory_device", "sha256": digest, "path": path}
-        row.update(zip(DEVICE_FIELDS, pick(device)))
-        found.append(row)
-    return found
+    return [{
+        "row": "memory_device",
+        "sha256": digest,
+        "path": path,
+        "locator": device["locator"],
+        "bank_locator": device["bank_locator"],
+        "size_bytes": device["size_bytes"],
+        "type": device["type"],
+        "form_factor": device["form_factor"],
+        "speed_mts": device["speed_mts"],
+        "configured_speed_mts": device["configured_speed_mts"],
+        "manufacturer": device["manufacturer"],
+        "serial_number": device["serial_number"],
+        "part_number": device["part_number"],
+    } for device in decoded["memory_devices"]]
 
 
 def _error_row(path: str, digest: Optional[str], reason: str) -> Row:
@@ -321,11 +348,20 @@ def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
         return [_error_row(path, digest, f"unexpected error: {type(exc).__name__}: {exc}")]
 
 
-def _inspect_batch(items: Sequence[Tuple[str, Optional[str]]]) -> List[List[Row]]:
-    return [_inspect(item) for item in items]
-
-
 # --- many inputs, in one or several processes --------------------------------------
+
+#: What a writer makes of one input's rows, in the process that read it:
+#: (failed, number of memory devices, what the writer writes).
+Encoded = Tuple[bool, int, Any]
+Encoder = Callable[[List[Row]], Encoded]
+
+
+def _as_rows(result: List[Row]) -> Encoded:
+    return result[0]["row"] == "error", len(result) - 1, result
+
+
+def _inspect_batch(items: Sequence[Tuple[str, Optional[str]]], encode: Encoder) -> List[Encoded]:
+    return [encode(_inspect(item)) for item in items]
 
 
 def _batches(items: Sequence[Tuple[str, Optional[str]]], jobs: int) -> List[Sequence[Tuple[str, Optional[str]]]]:
@@ -335,21 +371,24 @@ def _batches(items: Sequence[Tuple[str, Optional[str]]], jobs: int) -> List[Sequ
     return [items[start:start + size] for start in range(0, len(items), size)]
 
 
-def _results(items: Sequence[Tuple[str, Optional[str]]], jobs: int) -> Iterator[List[Row]]:
-    """The rows of each input, in the order of ``items``."""
+def _results(items: Sequence[Tuple[str, Optional[str]]], jobs: int, encode: Encoder) -> Iterator[Encoded]:
+    """Each input's rows as ``encode`` makes them, in the order of ``items``.
+
+    With several jobs the reading, decoding and encoding happen in the worker
+    processes; this one only writes what they send back.
+    """
     if jobs <= 1 or len(items) < 2:
         for item in items:
-            yield _inspect(item)
+            yield encode(_inspect(item))
         return
     from concurrent.futures import ProcessPoolExecutor
 
-    batches = iter(_batches(items, jobs))
-    pending: Deque[Future[List[List[Row]]]] = deque()
+    pending: Deque[Future[List[Encoded]]] = deque()
     # A bounded number of batches in flight keeps memory flat however long the run.
     with ProcessPoolExecutor(max_workers=jobs) as pool:
         try:
-            for batch in batches:
-                pending.append(pool.submit(_inspect_batch, batch))
+            for batch in _batches(items, jobs):
+                pending.append(pool.submit(_inspect_batch, batch, encode))
                 if len(pending) >= jobs * 4:
                     yield from pending.popleft().result()
             while pending:
@@ -379,7 +418,7 @@ def rows(paths: Iterable[StrPath], *, jobs: int = 1) -> Iterator[Row]:
     """
     if jobs < 1:
         raise ValueError(f"jobs must be 1 or more, not {jobs}")
-    for result in _results(find_inputs(paths), jobs):
+    for _, _, result in _results(find_inputs(paths), jobs, _as_rows):
         yield from result
 
 
@@ -387,13 +426,13 @@ def rows(paths: Iterable[StrPath], *, jobs: int = 1) -> Iterator[Row]:
 
 
 class Summary:
-    """What a run did: inputs read, and the error rows among them."""
+    """What a run did: inputs found, machines and memory devices written, inputs failed."""
 
     def __init__(self, total: int) -> None:
         self.total = total
         self.machines = 0
-        self.failed = 0
         self.devices = 0
+        self.failed = 0
 
     @property
     def done(self) -> int:
@@ -405,6 +444,13 @@ def memory_csv_path(path: str) -> str:
     folder, name = os.path.split(path)
     stem, suffix = os.path.splitext(name)
     return os.path.join(folder, f"{stem}-memory{suffix}")
+
+
+def _open(path: str, mode: str, **options: Any) -> IO[Any]:
+    try:
+        return open(path, mode, **options)
+    except OSError as exc:
+        raise FleetError(f"cannot write {path}: {exc.strerror or exc}") from None
 
 
 class _TextSink:
@@ -428,19 +474,30 @@ def _binary(stream: IO[Any]) -> Union[IO[bytes], _TextSink]:
     return buffer
 
 
-class _JsonlWriter:
-    def __init__(self, output: Optional[str], stdout: IO[Any]) -> None:
+_json_encode = None
+
+
+def _jsonl_encode(result: List[Row]) -> Encoded:
+    global _json_encode
+    if _json_encode is None:
         import json
 
-        self._dumps = json.JSONEncoder(ensure_ascii=False).encode
+        _json_encode = json.JSONEncoder(ensure_ascii=False).encode
+    encode = _json_encode
+    # backslashreplace writes a stray surrogate as the \\uXXXX escape that JSON readers take back.
+    text = "".join([encode(row) + "\n" for row in result]).encode("utf-8", "backslashreplace")
+    return result[0]["row"] == "error", len(result) - 1, text
+
+
+class _JsonlWriter:
+    encode = staticmethod(_jsonl_encode)
+
+    def __init__(self, output: Optional[str], stdout: IO[Any]) -> None:
         self._stream: Union[IO[bytes], _TextSink] = _open(output, "wb") if output else _binary(stdout)
         self._own = bool(output)
 
-    def write(self, result: List[Row]) -> None:
-        dumps = self._dumps
-        # backslashreplace writes a stray surrogate as the \\uXXXX escape that JSON readers take back.
-        text = "".join([dumps(row) + "\n" for row in result])
-        self._stream.write(text.encode("utf-8", "backslashreplace"))
+    def write(self, text: bytes) -> None:
+        self._stream.write(text)
 
     def close(self) -> None:
         if isinstance(self._stream, _TextSink) or not self._own:
@@ -449,26 +506,33 @@ class _JsonlWriter:
             self._stream.close()
 
 
-def _open(path: str, mode: str, **options: Any) -> IO[Any]:
-    try:
-        return open(path, mode, **options)
-    except OSError as exc:
-        raise FleetError(f"cannot write {path}: {exc.strerror or exc}") from None
+_machine_values = itemgetter(*MACHINE_COLUMNS)
+_device_values = itemgetter(*MEMORY_DEVICE_COLUMNS)
+
+
+def _tuples_encode(result: List[Row]) -> Encoded:
+    """An error row as (path, sha256, reason); a machine as (its values, its devices' values)."""
+    first = result[0]
+    if first["row"] == "error":
+        return True, 0, (first["path"], first["sha256"], first["reason"])
+    return False, len(result) - 1, (_machine_values(first), [_device_values(device) for device in result[1:]])
 
 
 class _CsvWriter:
     """Machine rows (error rows among them, with ``error`` set) into one file, devices into another."""
 
+    encode = staticmethod(_tuples_encode)
+
     def __init__(self, output: Optional[str], stdout: IO[Any]) -> None:
         import csv
 
         self._files: List[IO[Any]] = []
+        devices: Optional[IO[Any]] = None
         if output:
             machines = _open(output, "w", newline="", encoding="utf-8", errors="backslashreplace")
             self._files.append(machines)
-            devices: Optional[IO[Any]] = _open(
-                memory_csv_path(output), "w", newline="", encoding="utf-8", errors="backslashreplace")
-            self._files.append(devices)  # type: ignore[arg-type]
+            devices = _open(memory_csv_path(output), "w", newline="", encoding="utf-8", errors="backslashreplace")
+            self._files.append(devices)
         else:
             # On stdout only the machine rows fit: devices need a second file, so --output.
             buffer = getattr(stdout, "buffer", None)
@@ -478,26 +542,24 @@ class _CsvWriter:
                                             newline="", write_through=True)
             else:
                 machines = stdout
-            self._stdout = machines
-            devices = None
+        self._stdout = machines
         self._machines = csv.writer(machines)
         self._machines.writerow(MACHINE_COLUMNS + ("error",))
         self._devices = csv.writer(devices) if devices is not None else None
         if self._devices is not None:
             self._devices.writerow(MEMORY_DEVICE_COLUMNS)
-        self._machine_values = itemgetter(*MACHINE_COLUMNS)
-        self._device_values = itemgetter(*MEMORY_DEVICE_COLUMNS)
 
-    def write(self, result: List[Row]) -> None:
-        first = result[0]
-        if first["row"] == "error":
-            row = dict.fromkeys(MACHINE_COLUMNS, None)
-            row.update(path=first["path"], sha256=first["sha256"])
-            self._machines.writerow(self._machine_values(row) + (first["reason"],))
+    def write(self, encoded: Any) -> None:
+        if isinstance(encoded[0], str):  # an error: (path, sha256, reason)
+            path, digest, reason = encoded
+            line: List[Optional[str]] = [None] * (len(MACHINE_COLUMNS) + 1)
+            line[0], line[SHA256_AT], line[-1] = path, digest, reason
+            self._machines.writerow(line)
             return
-        self._machines.writerow(self._machine_values(first) + (None,))
+        machine, devices = encoded
+        self._machines.writerow(machine + (None,))
         if self._devices is not None:
-            self._devices.writerows(self._device_values(device) for device in result[1:])
+            self._devices.writerows(devices)
 
     def close(self) -> None:
         for file in self._files:
@@ -558,16 +620,17 @@ CREATE INDEX IF NOT EXISTS machines_path ON machines (path);
 CREATE INDEX IF NOT EXISTS memory_devices_sha256 ON memory_devices (sha256);
 """
 
-
 class _SqliteWriter:
     """Rows into an SQLite file, keyed so that a second run over the same files changes nothing.
 
     A machine is its table's sha256: a table seen again replaces its rows.  A
     path holds one outcome, the latest: when the file at a path now holds
-    another table, or fails, the rows of what it held before go.
+    another table, or fails, the rows of what it held before go.  Inputs are
+    written in batches, each statement once for the whole batch.
     """
 
-    COMMIT_EVERY = 5000
+    encode = staticmethod(_tuples_encode)
+    BATCH, COMMIT_EVERY = 256, 8192
 
     def __init__(self, output: Optional[str]) -> None:
         import sqlite3
@@ -585,8 +648,10 @@ class _SqliteWriter:
                              f"VALUES ({', '.join('?' * len(MACHINE_COLUMNS))})")
         self._device_sql = (f"INSERT INTO memory_devices ({', '.join(MEMORY_DEVICE_COLUMNS)}) "
                             f"VALUES ({', '.join('?' * len(MEMORY_DEVICE_COLUMNS))})")
-        self._machine_values = itemgetter(*MACHINE_COLUMNS)
-        self._device_values = itemgetter(*MEMORY_DEVICE_COLUMNS)
+        self._machines: List[Tuple[Any, ...]] = []
+        self._devices: List[Tuple[Any, ...]] = []
+        self._errors: List[Tuple[str, Optional[str], str]] = []
+        self._digests: set[str] = set()
         self._uncommitted = 0
 
     def _check_tables(self) -> None:
@@ -598,44 +663,53 @@ class _SqliteWriter:
                 raise FleetError(
                     f"{self._path} already has a {table} table with other columns; write to a new file")
 
-    def _forget_path(self, path: str, keep: Optional[str]) -> None:
-        stale = [digest for (digest,) in self._db.execute(
-            "SELECT sha256 FROM machines WHERE path = ?", (path,)) if digest != keep]
-        for digest in stale:
-            self._db.execute("DELETE FROM memory_devices WHERE sha256 = ?", (digest,))
-            self._db.execute("DELETE FROM machines WHERE sha256 = ?", (digest,))
+    def write(self, encoded: Any) -> None:
+        if isinstance(encoded[0], str):
+            self._errors.append(encoded)
+        else:
+            machine, devices = encoded
+            digest = machine[SHA256_AT]
+            if digest in self._digests:
+                # The same table twice in one batch: the second must replace the first, as it would alone.
+                self._flush()
+            self._digests.add(digest)
+            self._machines.append(machine)
+            self._devices.extend(devices)
+        if len(self._machines) + len(self._errors) >= self.BATCH:
+            self._flush()
 
-    def write(self, result: List[Row]) -> None:
+    def _flush(self) -> None:
         import sqlite3
 
+        db = self._db
+        machines = [(machine[0], machine[SHA256_AT]) for machine in self._machines]
+        errors = [(error[0],) for error in self._errors]
         try:
-            self._write(result)
+            # What the batch's paths held before, unless it is the same table again.
+            stale = machines + [(path, "") for (path,) in errors]
+            db.executemany("DELETE FROM memory_devices WHERE sha256 IN "
+                           "(SELECT sha256 FROM machines WHERE path = ? AND sha256 != ?)", stale)
+            db.executemany("DELETE FROM machines WHERE path = ? AND sha256 != ?", stale)
+            db.executemany("DELETE FROM memory_devices WHERE sha256 = ?", [(digest,) for _, digest in machines])
+            db.executemany("DELETE FROM errors WHERE path = ?", [(path,) for path, _ in machines])
+            db.executemany(self._machine_sql, self._machines)
+            db.executemany(self._device_sql, self._devices)
+            db.executemany("INSERT OR REPLACE INTO errors (path, sha256, reason) VALUES (?, ?, ?)", self._errors)
+            self._uncommitted += len(machines) + len(errors)
+            if self._uncommitted >= self.COMMIT_EVERY:
+                db.commit()  # a long run cut short keeps what it has done
+                self._uncommitted = 0
         except sqlite3.Error as exc:
             raise FleetError(f"cannot write {self._path}: {exc}") from None
-
-    def _write(self, result: List[Row]) -> None:
-        first = result[0]
-        db = self._db
-        if first["row"] == "error":
-            self._forget_path(first["path"], None)
-            db.execute("INSERT OR REPLACE INTO errors (path, sha256, reason) VALUES (?, ?, ?)",
-                       (first["path"], first["sha256"], first["reason"]))
-        else:
-            digest = first["sha256"]
-            self._forget_path(first["path"], digest)
-            db.execute("DELETE FROM memory_devices WHERE sha256 = ?", (digest,))
-            db.execute("DELETE FROM errors WHERE path = ?", (first["path"],))
-            db.execute(self._machine_sql, self._machine_values(first))
-            if len(result) > 1:
-                db.executemany(self._device_sql, [self._device_values(device) for device in result[1:]])
-        self._uncommitted += 1
-        if self._uncommitted >= self.COMMIT_EVERY:
-            db.commit()  # a long run cut short keeps what it has done
-            self._uncommitted = 0
+        self._machines, self._devices, self._errors = [], [], []
+        self._digests.clear()
 
     def close(self) -> None:
-        self._db.commit()
-        self._db.close()
+        try:
+            self._flush()
+            self._db.commit()
+        finally:
+            self._db.close()
 
 
 def _writer(format: str, output: Optional[str], stdout: IO[Any]) -> Union[_JsonlWriter, _CsvWriter, _SqliteWriter]:
@@ -703,18 +777,18 @@ def write(paths: Iterable[StrPath], format: str = "jsonl", output: Optional[str]
     writer = _writer(format, output, stdout if stdout is not None else sys.stdout)
     meter = _Progress(summary, progress)
     try:
-        for result in _results(items, jobs):
+        for failed, devices, encoded in _results(items, jobs, writer.encode):
             try:
-                writer.write(result)
+                writer.write(encoded)
             except BrokenPipeError:
                 raise
             except OSError as exc:
                 raise FleetError(f"cannot write {output or 'the output'}: {exc.strerror or exc}") from None
-            if result[0]["row"] == "error":
+            if failed:
                 summary.failed += 1
             else:
                 summary.machines += 1
-                summary.devices += len(result) - 1
+                summary.devices += devices
             meter.update()
     finally:
         meter.finish()
