@@ -3,7 +3,8 @@ import csv
 import hashlib
 import io
 import json
-import os
+import pathlib
+import re
 import sqlite3
 import struct
 
@@ -19,32 +20,9 @@ SAMPLE = sources.sample_blob()
 # --- inputs in every form the fleet meets ---------------------------------------------
 
 
-def _fix_checksum(buffer, start, length, at):
-    buffer[at] = 0
-    buffer[at] = -sum(buffer[start:start + length]) & 0xFF
-
-
-def entry_point(blob, table_address=0x20):
-    """The entry point a dump or sysfs holds for ``blob``: _SM3_ for 3.x, _SM_/_DMI_ for 2.x."""
-    major, minor, table = blob[0], blob[1], blob[2:]
-    if major >= 3:
-        ep = bytearray(0x18)
-        ep[0:5], ep[6], ep[7], ep[8], ep[0x0A] = b"_SM3_", 0x18, major, minor, 1
-        struct.pack_into("<IQ", ep, 0x0C, len(table), table_address)
-        _fix_checksum(ep, 0, 0x18, 5)
-    else:
-        ep = bytearray(0x1F)
-        ep[0:4], ep[5], ep[6], ep[7] = b"_SM_", 0x1F, major, minor
-        ep[0x10:0x15] = b"_DMI_"
-        struct.pack_into("<HIH", ep, 0x16, len(table), table_address, 1)
-        _fix_checksum(ep, 0x10, 0x0F, 0x15)
-        _fix_checksum(ep, 0, 0x1F, 4)
-    return bytes(ep)
-
-
 def dump(blob):
     """A dmidecode --dump-bin style file: entry point at 0, table at 0x20."""
-    return entry_point(blob).ljust(0x20, b"\0") + blob[2:]
+    return sources.dump_file_bytes(blob)
 
 
 def rsmb(blob):
@@ -55,7 +33,8 @@ def rsmb(blob):
 def write_sysfs(root, blob, tables_only=False):
     folder = root if tables_only else root / "firmware" / "dmi" / "tables"
     folder.mkdir(parents=True)
-    (folder / "smbios_entry_point").write_bytes(entry_point(blob, table_address=0xF0000))
+    # The kernel's entry point file holds the entry point alone; where it says the table is does not matter.
+    (folder / "smbios_entry_point").write_bytes(dump(blob)[:0x1F if blob[0] < 3 else 0x18])
     (folder / "DMI").write_bytes(blob[2:])
     return root
 
@@ -240,9 +219,11 @@ def counts(database):
 
 def test_sqlite_reruns_replace_instead_of_duplicating(fleet_folder, tmp_path):
     database = tmp_path / "fleet.sqlite"
+    # The same table at two paths is one machine: its devices must not be written twice.
+    (fleet_folder / "rack1" / "host00-again.dump").write_bytes((fleet_folder / "rack1" / "host00.dump").read_bytes())
     assert run_cli(fleet_folder, "--output", database)[0] == 1
     first = counts(database)
-    assert first["machines"] == 7 and first["errors"] == 1
+    assert first == {"machines": 7, "memory_devices": 6 * 3 + 4, "errors": 1}
     assert run_cli(fleet_folder, "--output", database, "--jobs", "1")[0] == 1
     assert counts(database) == first
 
@@ -257,7 +238,7 @@ def test_sqlite_reruns_replace_instead_of_duplicating(fleet_folder, tmp_path):
         serials = [s for (s,) in db.execute("SELECT system_serial_number FROM machines ORDER BY path")]
         devices = db.execute("SELECT count(*) FROM memory_devices WHERE sha256 NOT IN "
                              "(SELECT sha256 FROM machines)").fetchone()[0]
-    assert "SRV-0000" not in serials and "SRV-0001" not in serials and "SRV-NEW" in serials
+    assert serials.count("SRV-0000") == 1 and "SRV-0001" not in serials and "SRV-NEW" in serials
     assert devices == 0
 
 
@@ -348,3 +329,30 @@ def test_corpus_with_garbage(corpus_blobs, tmp_path):
     assert first == {"machines": distinct, "memory_devices": first["memory_devices"], "errors": 3}
     assert run_cli(folder, "--output", database, "--jobs", "2")[0] == 1
     assert counts(database) == first
+
+
+def readme_queries():
+    """(SQL, the output shown) of each query in the README's Fleet section."""
+    text = (pathlib.Path(__file__).resolve().parents[1] / "README.md").read_text()
+    section = text[text.index("## Fleet"):]
+    section = section[:section.index("\n## ")]
+    return re.findall(r'sqlite3 -header -column fleet\.sqlite "\n(.*?)"\n```\n\n```text\n(.*?)```', section, re.S)
+
+
+def test_the_readme_queries_answer_on_the_corpus(corpus_blobs, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "fleet").mkdir()
+    for path in corpus_blobs:
+        (tmp_path / "fleet" / (path.stem + ".dump")).write_bytes(dump(path.read_bytes()))
+    assert run_cli("fleet", "--format", "sqlite", "--output", "fleet.sqlite")[0] == 0
+    queries = readme_queries()
+    assert len(queries) == 3
+    with sqlite3.connect("fleet.sqlite") as db:
+        for sql, shown in queries:
+            found = db.execute(sql).fetchall()
+            lines = shown.splitlines()[2:]  # below the header and its rule
+            if lines[-1].startswith("..."):
+                assert len(found) == int(re.search(r"\((\d+) rows\)", lines.pop()).group(1))
+            else:
+                assert len(found) == len(lines)
+            assert [line.split()[0] for line in lines] == [str(row[0]).split()[0] for row in found[:len(lines)]]
