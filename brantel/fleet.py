@@ -360,6 +360,14 @@ def _as_rows(result: List[Row]) -> Encoded:
     return result[0]["row"] == "error", len(result) - 1, result
 
 
+def _worker_start() -> None:
+    # Ctrl-C is for the process that started the run: it stops handing out work and
+    # waits for the batches in hand, instead of every worker printing a traceback.
+    import signal
+
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
 def _inspect_batch(items: Sequence[Tuple[str, Optional[str]]], encode: Encoder) -> List[Encoded]:
     return [encode(_inspect(item)) for item in items]
 
@@ -385,7 +393,7 @@ def _results(items: Sequence[Tuple[str, Optional[str]]], jobs: int, encode: Enco
 
     pending: Deque[Future[List[Encoded]]] = deque()
     # A bounded number of batches in flight keeps memory flat however long the run.
-    with ProcessPoolExecutor(max_workers=jobs) as pool:
+    with ProcessPoolExecutor(max_workers=jobs, initializer=_worker_start) as pool:
         try:
             for batch in _batches(items, jobs):
                 pending.append(pool.submit(_inspect_batch, batch, encode))
@@ -773,6 +781,11 @@ def write(paths: Iterable[StrPath], format: str = "jsonl", output: Optional[str]
     if jobs < 1:
         raise ValueError(f"jobs must be 1 or more, not {jobs}")
     items = find_inputs(paths)
+    if output:
+        # Last run's output in the folder being read is not an input.
+        ours = {os.path.realpath(name) for name in (output, memory_csv_path(output), output + "-journal",
+                                                     output + "-wal", output + "-shm")}
+        items = [item for item in items if os.path.realpath(item[0]) not in ours]
     summary = Summary(len(items))
     writer = _writer(format, output, stdout if stdout is not None else sys.stdout)
     meter = _Progress(summary, progress)

@@ -3,8 +3,12 @@ import csv
 import hashlib
 import io
 import json
+import os
 import pathlib
 import re
+import subprocess
+import sys
+import textwrap
 import sqlite3
 import struct
 
@@ -135,6 +139,7 @@ def test_unreadable_inputs_give_error_rows_and_the_run_goes_on(tmp_path, name):
     assert machine["row"] == "machine"
 
 
+@pytest.mark.skipif(not os.path.exists("/dev/zero"), reason="needs /dev/zero")
 def test_missing_paths_folders_and_endless_files(tmp_path):
     found = list(fleet.rows([tmp_path / "nowhere", "/dev/zero"]))
     assert [(row["row"], row["path"]) for row in found] == [("error", "/dev/zero"), ("error", str(tmp_path / "nowhere"))]
@@ -242,6 +247,12 @@ def test_sqlite_reruns_replace_instead_of_duplicating(fleet_folder, tmp_path):
     assert devices == 0
 
 
+def test_the_output_in_the_folder_read_is_not_an_input(fleet_folder):
+    for _ in range(2):
+        status, _, err = run_cli(fleet_folder, "--output", fleet_folder / "fleet.csv")
+        assert status == 1 and "1 of 8 inputs" in err
+
+
 def test_sqlite_answers_the_fleet_questions(fleet_folder, tmp_path):
     database = tmp_path / "fleet.sqlite"
     (fleet_folder / "rack2" / "copy.dump").write_bytes(dump(server_blob("SRV-0001", sizes_mib=(32768, 8192))))
@@ -294,6 +305,34 @@ def test_progress_only_on_a_terminal_and_for_long_runs(fleet_folder, monkeypatch
     fleet.write([fleet_folder], stdout=io.StringIO(), progress=progress)
     assert ("8 of 8 inputs, 1 failed" in progress.getvalue()) is shown
     assert progress.getvalue() == "" or progress.getvalue().endswith("\n")
+
+
+USAGE = """
+    from brantel import fleet
+
+    total: int = 0
+    for row in fleet.rows(["fleet"], jobs=2):
+        if row["row"] == "machine":
+            total += row["memory_bytes"] or 0
+"""
+
+
+@pytest.mark.parametrize("extra, error", [
+    ("", None),
+    ("fleet.rows('fleet', jobs='2')", 'incompatible type "str"; expected "int"'),
+    ("n: int = fleet.rows(['fleet'])", "Incompatible types in assignment"),
+])
+def test_rows_are_typed_for_mypy(tmp_path, extra, error):
+    pytest.importorskip("mypy")
+    example = tmp_path / "example.py"
+    example.write_text(textwrap.dedent(USAGE) + extra + "\n")
+    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(example)],
+                            capture_output=True, text=True, cwd=tmp_path,
+                            env={**os.environ, "MYPYPATH": str(pathlib.Path(fleet.__file__).resolve().parents[1])})
+    if error is None:
+        assert result.returncode == 0, result.stdout + result.stderr
+    else:
+        assert result.returncode == 1 and error in result.stdout, result.stdout
 
 
 # --- the corpus --------------------------------------------------------------------------
