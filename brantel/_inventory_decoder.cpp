@@ -10,6 +10,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -254,8 +255,13 @@ public:
 
 private:
     void walk(const std::uint8_t* table, std::size_t size);
-    void warn(PyObject* text) {
-        OwnedRef owned = OwnedRef::checked(text);
+    // Appends a warning; the text is formatted here because the interpreter's
+    // own formatter has no zero-padded hexadecimal.
+    template <typename... Args>
+    void warn(const char* format, Args... args) {
+        char text[512];
+        std::snprintf(text, sizeof text, format, args...);
+        OwnedRef owned = OwnedRef::checked(PyUnicode_FromString(text));
         if (PyList_Append(warnings_.get(), owned.get()) < 0) throw PyError();
     }
     Value read(const Structure& s, const RecordLayout& layout, std::size_t k, std::size_t shift = 0);
@@ -296,9 +302,9 @@ Value Decoder::read(const Structure& s, const RecordLayout& layout, std::size_t 
     const std::uint8_t number = s.bytes[offset];
     if (number == 0) return value;
     if (!s.strings.entry(number - 1u, value.bytes, value.size)) {
-        warn(PyUnicode_FromFormat("structure at offset %zu (type %u, handle 0x%04X): string number %u of %s "
+        warn("structure at offset %zu (type %u, handle 0x%04X): string number %u of %s "
                                   "is past the end of its string set",
-                                  s.offset, s.type, s.handle, number, f.name));
+                                  s.offset, unsigned{s.type}, unsigned{s.handle}, unsigned{number}, f.name);
         return value;
     }
     value.kind = Value::Kind::Text;
@@ -319,9 +325,9 @@ PyObject* Decoder::text_of(const Structure& s, const Value& value) {
         return result;
     }
     if (!is_strict_utf8(bytes, size)) {
-        warn(PyUnicode_FromFormat("structure at offset %zu (type %u, handle 0x%04X): a string is not valid "
+        warn("structure at offset %zu (type %u, handle 0x%04X): a string is not valid "
                                   "UTF-8; undecodable bytes are shown as U+FFFD",
-                                  s.offset, s.type, s.handle));
+                                  s.offset, unsigned{s.type}, unsigned{s.handle});
         return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size), "replace");
     }
     return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size), "strict");
@@ -534,20 +540,20 @@ void Decoder::walk(const std::uint8_t* table, std::size_t size) {
             bool padding = true;
             for (std::size_t k = offset; k < size; ++k) padding = padding && table[k] == 0;
             if (!padding)
-                warn(PyUnicode_FromFormat("the table ends with %zu bytes at offset %zu, too few for a structure header",
-                                          remaining, offset));
+                warn("the table ends with %zu bytes at offset %zu, too few for a structure header",
+                                          remaining, offset);
             return;
         }
         if (table[offset + 1] < 4) {
-            warn(PyUnicode_FromFormat("structure at offset %zu (type %u) has a header length of %u, shorter than 4: "
+            warn("structure at offset %zu (type %u) has a header length of %u, shorter than 4: "
                                       "the table is broken there and its last %zu bytes were not read",
-                                      offset, table[offset], table[offset + 1], remaining));
+                                      offset, unsigned{table[offset]}, unsigned{table[offset + 1]}, remaining);
             return;
         }
         if (!cursor.read(s)) {
-            warn(PyUnicode_FromFormat("structure at offset %zu (type %u, handle 0x%04X) has a string set with no "
+            warn("structure at offset %zu (type %u, handle 0x%04X) has a string set with no "
                                       "end: the table is cut short there",
-                                      offset, s.type, s.handle));
+                                      offset, unsigned{s.type}, unsigned{s.handle});
             return;
         }
         switch (s.type) {
@@ -581,9 +587,9 @@ void Decoder::walk(const std::uint8_t* table, std::size_t size) {
             bool padding = true;
             for (std::size_t k = offset; k < size; ++k) padding = padding && table[k] == 0;
             if (!padding)
-                warn(PyUnicode_FromFormat("%zu bytes follow the end-of-table structure at offset %zu and were not "
+                warn("%zu bytes follow the end-of-table structure at offset %zu and were not "
                                           "read as structures",
-                                          size - offset, s.offset));
+                                          size - offset, s.offset);
             return;
         }
     }

@@ -99,7 +99,7 @@ def _format(args: argparse.Namespace) -> str:
     return "jsonl"
 
 
-def run(args: argparse.Namespace, stdout: IO[Any], stderr: IO[str]) -> int:
+def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) -> int:
     """Carry out ``brantel table``; returns the exit status (1 when any input failed)."""
     from brantel import fleet
 
@@ -107,6 +107,8 @@ def run(args: argparse.Namespace, stdout: IO[Any], stderr: IO[str]) -> int:
     if format == "sqlite" and not args.output:
         print("brantel: error: --format sqlite needs --output FILE", file=stderr)
         return EXIT_USAGE
+    if stdout is None and not args.output:
+        return EXIT_OK  # no stdout to write to (closed before the start): nobody is reading
     jobs = args.jobs if args.jobs is not None else fleet.default_jobs()
     try:
         summary = fleet.write(args.paths, format, args.output, jobs=jobs, stdout=stdout, progress=stderr)

@@ -60,6 +60,8 @@ from __future__ import annotations
 import re
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
+from brantel._inventory_decoder import rendered_layouts as _rendered_layouts
+
 __all__ = [
     "KEYS",
     "RECORD_FIELDS",
@@ -114,87 +116,13 @@ INT, TEXT, HANDLES = "int", "text", "handles"
 
 _Layout = Tuple[Tuple[str, str], ...]
 
-
-def _layout(type_id: int, *fields: Tuple[str, str]) -> Tuple[int, _Layout]:
-    return type_id, (("smbios_type_id", INT),) + fields
-
-
-def _ints(*names: str) -> Tuple[Tuple[str, str], ...]:
-    return tuple((name, INT) for name in names)
-
-
-_BIOS = _layout(0, ("bios_vendor", TEXT))
-_BASEBOARD = _layout(
-    2,
-    ("baseboard_handle", INT),
-    ("baseboard_manufacturer", TEXT),
-    ("baseboard_product", TEXT),
-    ("baseboard_version", TEXT),
-    ("baseboard_serial_number", TEXT),
-    ("baseboard_chassis_handle", INT),
-    ("baseboard_board_type", INT),
-    ("baseboard_number_of_contained_object_handles", INT),
-    ("baseboard_contained_object_handles", HANDLES),
-)
-_CHASSIS = _layout(
-    3,
-    ("chassis_handle", INT),
-    ("chassis_manufacturer", TEXT),
-    ("chassis_type", INT),
-    ("chassis_version", TEXT),
-    ("chassis_serial_number", TEXT),
-    ("chassis_asset_tag", TEXT),
-    ("chassis_oem_defined", INT),
-    ("chassis_height", INT),
-    ("chassis_sku_number", TEXT),
-)
-_CPU = _layout(
-    4,
-    ("cpu_handle", INT),
-    ("cpu_socket_designation", TEXT),
-    ("cpu_upgrade", INT),
-    ("cpu_manufacturer", TEXT),
-    *_ints("cpu_processor_id", "cpu_voltage", "cpu_max_speed", "cpu_status"),
-    ("cpu_serial_number", TEXT),
-    ("cpu_asset_tag", TEXT),
-    ("cpu_part_number", TEXT),
-    *_ints(
-        "cpu_core_count", "cpu_core_count2", "cpu_core_enabled", "cpu_core_enabled2",
-        "cpu_thread_count", "cpu_thread_count2", "cpu_thread_enabled",
-        "cpu_l1_cache_handle", "cpu_l2_cache_handle", "cpu_l3_cache_handle",
-    ),
-    ("cpu_l1_cache", TEXT),
-    ("cpu_l2_cache", TEXT),
-    ("cpu_l3_cache", TEXT),
-)
-_MEMORY_MODULE = _layout(
-    6,
-    ("mm_handle", INT),
-    ("mm_socket_designation", TEXT),
-    *_ints("mm_bank_connections", "mm_current_memory_type", "mm_installed_size",
-           "mm_enabled_size", "mm_error_status"),
-)
-_MEMORY_DEVICE = _layout(
-    17,
-    *_ints("md_handle", "pma_handle", "md_memory_error_information_handle", "md_total_width",
-           "md_data_width", "md_form_factor", "md_device_set_id"),
-    ("md_device_locator", TEXT),
-    ("md_bank_locator", TEXT),
-    *_ints("md_memory_type", "md_type_detail", "md_max_speed", "md_max_extended_speed"),
-    ("md_manufacturer", TEXT),
-    ("md_serial_number", TEXT),
-    ("md_asset_tag", INT),
-    ("md_part_number", TEXT),
-    *_ints("md_attributes", "md_size", "md_extended_size", "md_memory_technology",
-           "md_memory_operating_mode_capability"),
-)
-
+# The record layouts come from the native field tables that render the
+# inventory, so that this reader can never drift from the writer: for each
+# list, the record type and its items as (field name, kind), smbios_type_id first.
+_LAYOUTS: Dict[str, Tuple[int, _Layout]] = _rendered_layouts()
+_MEMORY_DEVICE = _LAYOUTS["memory_device_set_list"]
 _RECORD_LISTS: Dict[str, Tuple[int, _Layout]] = {
-    "baseboard_list": _BASEBOARD,
-    "bios_list": _BIOS,
-    "chassis_list": _CHASSIS,
-    "cpu_list": _CPU,
-    "memory_module_list": _MEMORY_MODULE,
+    key: layout for key, layout in _LAYOUTS.items() if key != "memory_device_set_list"
 }
 
 #: Field names of each record list's records, in text-form order (item 0 first).

@@ -247,6 +247,14 @@ def test_sqlite_reruns_replace_instead_of_duplicating(fleet_folder, tmp_path):
     assert devices == 0
 
 
+def test_brantel_table_is_a_command_of_brantel(fleet_folder, tmp_path, capsys):
+    from brantel import cli
+
+    assert cli.main(["table", str(fleet_folder), "--output", str(tmp_path / "fleet.jsonl"), "--jobs", "1"]) == 1
+    assert capsys.readouterr().err == "brantel: 1 of 8 inputs could not be read; see the error rows\n"
+    assert (tmp_path / "fleet.jsonl").read_text().count('"row": "machine"') == 7
+
+
 def test_the_output_in_the_folder_read_is_not_an_input(fleet_folder):
     for _ in range(2):
         status, _, err = run_cli(fleet_folder, "--output", fleet_folder / "fleet.csv")

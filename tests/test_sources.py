@@ -1,6 +1,7 @@
 """SMBIOS sources: entry points, dumps, sysfs, the Windows header, blob files, the sample."""
 import ctypes
 import importlib.util
+import os
 import pathlib
 import struct
 
@@ -8,10 +9,8 @@ import pytest
 
 from brantel import sources
 from brantel.sources import SourceError
-from conftest import SHARED
 
 REPO = pathlib.Path(__file__).resolve().parents[1]
-MAKE_DUMP = SHARED / "smbios-corpus" / "make_dump.py"
 
 
 def load(path, name):
@@ -23,9 +22,7 @@ def load(path, name):
 
 @pytest.fixture(scope="module")
 def make_dump():
-    if not MAKE_DUMP.exists():
-        pytest.skip("make_dump.py of the SMBIOS corpus not present")
-    return load(MAKE_DUMP, "make_dump").make_dump
+    return sources.dump_file_bytes
 
 
 TABLE = sources.sample_blob()[2:]
@@ -100,6 +97,42 @@ def test_table_offset_beyond_the_file(make_dump):
     fix_checksum(dump, 0, 0x18, 5)
     with pytest.raises(SourceError, match="offset 0xe0020 .* lies beyond the end of the file"):
         sources.table_from_dump(bytes(dump))
+
+
+def test_read_dump_reads_only_the_announced_table(make_dump, tmp_path):
+    path = tmp_path / "t.dump"
+    path.write_bytes(make_dump(blob_of(2, 8)) + b"trailing bytes that are not read")
+    assert sources.read_dump(path) == blob_of(2, 8)
+
+
+def test_read_dump_refuses_a_table_over_64_mib(make_dump, tmp_path):
+    # A 3.0 entry point may announce up to 4 GiB; a sparse file holds that many zeros.
+    dump = bytearray(make_dump(blob_of(3, 3)))
+    struct.pack_into("<I", dump, 0x0C, 0xFFFFFFFF)
+    fix_checksum(dump, 0, 0x18, 5)
+    path = tmp_path / "huge.dump"
+    path.write_bytes(bytes(dump))
+    os.truncate(path, 100 * 1024 * 1024)
+    with pytest.raises(SourceError, match="huge.dump is larger than 64 MiB"):
+        sources.read_dump(path)
+
+
+def test_read_dump_with_the_table_beyond_the_file(make_dump, tmp_path):
+    dump = bytearray(make_dump(blob_of(3, 3)))
+    struct.pack_into("<Q", dump, 0x10, 0xE0020)
+    fix_checksum(dump, 0, 0x18, 5)
+    path = tmp_path / "phys.dump"
+    path.write_bytes(bytes(dump))
+    with pytest.raises(SourceError, match="offset 0xe0020 .* lies beyond the end of the file"):
+        sources.read_dump(path)
+
+
+def test_load_names_each_source(make_dump, tmp_path):
+    (tmp_path / "t.dump").write_bytes(make_dump(blob_of(3, 3)))
+    (tmp_path / "t.bin").write_bytes(blob_of(3, 3))
+    assert sources.load(dump=tmp_path / "t.dump") == (blob_of(3, 3), {"kind": "dump", "path": str(tmp_path / "t.dump")})
+    assert sources.load(blob=str(tmp_path / "t.bin")) == (blob_of(3, 3), {"kind": "blob", "path": str(tmp_path / "t.bin")})
+    assert sources.load(sample=True) == (sources.sample_blob(), {"kind": "sample", "path": None})
 
 
 # --- sysfs --------------------------------------------------------------------------
