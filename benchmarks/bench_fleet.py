@@ -4,7 +4,7 @@
 
 Makes dump files from the corpus tables beside the repository (when present)
 and the bundled sample, each copied N times with its system serial number and
-UUID changed (default 40 copies: 2,120 files with the corpus), then runs the
+UUID changed (default 100 copies: 5,300 files with the corpus), then runs the
 command as a fresh process into jsonl and into sqlite with --jobs 1 and
 --jobs 2.  Prints, best of --repeat runs: tables per second of wall time (the
 process start included), tables per CPU-second per process, and the speed-up
@@ -125,7 +125,7 @@ def writer_ceiling(folder, work, format):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--copies", type=int, default=40, help="copies of each table (default 40)")
+    parser.add_argument("--copies", type=int, default=100, help="copies of each table (default 100)")
     parser.add_argument("--repeat", type=int, default=5, help="runs of each case; the best counts (default 5)")
     parser.add_argument("--keep", metavar="DIR", help="make the files in DIR and keep them")
     options = parser.parse_args()

@@ -48,6 +48,7 @@ __all__ = [
     "MAX_INPUT_BYTES",
     "FleetError",
     "Summary",
+    "default_jobs",
     "find_inputs",
     "rows",
     "write",
