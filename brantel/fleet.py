@@ -37,7 +37,6 @@ from typing import (
 from brantel import sources
 
 if TYPE_CHECKING:
-    import sqlite3
     from concurrent.futures import Future
 
 __all__ = [
@@ -83,7 +82,7 @@ ERROR_COLUMNS: Tuple[str, ...] = ("path", "sha256", "reason")
 FORMATS = ("jsonl", "csv", "sqlite")
 
 #: No SMBIOS table comes near this; anything larger is refused unread.
-MAX_INPUT_BYTES = 64 * 1024 * 1024
+MAX_INPUT_BYTES = sources.MAX_INPUT
 
 SYSFS_TABLES = os.path.join("firmware", "dmi", "tables")
 ENTRY_POINT_NAME, TABLE_NAME = "smbios_entry_point", "DMI"
