@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <vector>
 
@@ -178,6 +179,21 @@ static_assert(field_named(MEMORY_DEVICE, MD_FORM, "md_form_factor") &&
 
 constexpr std::uint64_t KIB = 1024, MIB = 1024 * 1024;
 
+// Each record dict starts as a copy of a template that holds its keys, in
+// order, with None: copying a finished key table is cheaper than growing a
+// new dict key by key, and the key order is fixed in one place.
+enum Template { T_BASEBOARD, T_CHASSIS, T_PROCESSOR, T_MEMORY_DEVICE, T_MEMORY_MODULE, TEMPLATE_COUNT };
+const std::initializer_list<KeyId> TEMPLATE_KEYS[] = {
+    {K_manufacturer, K_product, K_version, K_serial_number, K_asset_tag, K_type},
+    {K_manufacturer, K_type, K_version, K_serial_number, K_asset_tag, K_sku},
+    {K_socket, K_manufacturer, K_version, K_max_speed_mhz, K_current_speed_mhz, K_core_count, K_core_enabled,
+     K_thread_count, K_populated, K_status, K_serial_number, K_part_number},
+    {K_locator, K_bank_locator, K_size_bytes, K_form_factor, K_type, K_speed_mts, K_configured_speed_mts, K_rank,
+     K_manufacturer, K_serial_number, K_part_number, K_set},
+    {K_socket, K_installed_size_bytes, K_enabled_size_bytes, K_double_bank},
+};
+PyObject* templates[TEMPLATE_COUNT];
+
 // --- value objects ---
 
 PyObject* none() noexcept {
@@ -210,6 +226,16 @@ bool put(PyObject* dict, KeyId id, PyObject* value) noexcept {
     const int status = PyDict_SetItem(dict, key(id), value);
     Py_DECREF(value);
     return status == 0;
+}
+
+// put() for a dict copied from its template, whose values start as None:
+// None needs no store.
+bool fill(PyObject* dict, KeyId id, PyObject* value) noexcept {
+    if (value == Py_None) {
+        Py_DECREF(value);
+        return true;
+    }
+    return put(dict, id, value);
 }
 
 void require(bool ok) {
@@ -247,6 +273,50 @@ private:
 
 // --- the decoder ---
 
+// The text objects of one decode, by content: tables repeat the same strings
+// (a vendor, a processor model, "Not Specified") once per structure, and a
+// shared object costs less than a new one each time.
+class TextCache {
+public:
+    TextCache() = default;
+    TextCache(const TextCache&) = delete;
+    TextCache& operator=(const TextCache&) = delete;
+    ~TextCache() {
+        for (Slot& slot : slots_) Py_XDECREF(slot.text);
+    }
+
+    // A new reference to the cached text of these bytes, or null when it is
+    // not cached (no error set).
+    PyObject* find(const std::uint8_t* bytes, std::size_t size, std::size_t& where) const noexcept {
+        if (size > MAX_SIZE) return nullptr;
+        std::uint32_t hash = 2166136261u;
+        for (std::size_t k = 0; k < size; ++k) hash = (hash ^ bytes[k]) * 16777619u;
+        where = hash % SLOTS;
+        const Slot& slot = slots_[where];
+        if (slot.text == nullptr || slot.size != size || std::memcmp(slot.bytes, bytes, size) != 0) return nullptr;
+        Py_INCREF(slot.text);
+        return slot.text;
+    }
+    // Keeps `text` (borrowed) for these bytes in the slot find() named, replacing what was there.
+    void keep(std::size_t where, const std::uint8_t* bytes, std::size_t size, PyObject* text) noexcept {
+        if (size > MAX_SIZE) return;
+        Slot& slot = slots_[where];
+        Py_XDECREF(slot.text);
+        Py_INCREF(text);
+        slot = Slot{bytes, size, text};
+    }
+
+private:
+    static constexpr std::size_t SLOTS = 251;
+    static constexpr std::size_t MAX_SIZE = 64;
+    struct Slot {
+        const std::uint8_t* bytes = nullptr;
+        std::size_t size = 0;
+        PyObject* text = nullptr;
+    };
+    Slot slots_[SLOTS];
+};
+
 class Decoder {
 public:
     Decoder(std::uint8_t major, std::uint8_t minor) : major_(major), minor_(minor) {}
@@ -282,9 +352,11 @@ private:
     std::size_t sockets_ = 0, populated_ = 0, enabled_ = 0;
     ByteSum memory_, module_memory_;
     bool have_bios_ = false;
+    TextCache texts_;
 };
 
 OwnedRef new_dict() { return OwnedRef::checked(PyDict_New()); }
+OwnedRef new_record(Template which) { return OwnedRef::checked(PyDict_Copy(templates[which])); }
 OwnedRef new_list() { return OwnedRef::checked(PyList_New(0)); }
 
 void append(const OwnedRef& list, const OwnedRef& item) {
@@ -317,11 +389,15 @@ PyObject* Decoder::text_of(const Structure& s, const Value& value) {
     const auto* bytes = value.bytes;
     std::size_t size = value.size;
     while (size > 0 && bytes[size - 1] == ' ') --size;
+    std::size_t slot = 0;
+    if (PyObject* cached = texts_.find(bytes, size, slot)) return cached;
     bool ascii = true;
     for (std::size_t k = 0; k < size && ascii; ++k) ascii = bytes[k] < 0x80;
     if (ascii) {
         PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
-        if (result != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(result), bytes, size);
+        if (result == nullptr) return nullptr;
+        std::memcpy(PyUnicode_1BYTE_DATA(result), bytes, size);
+        texts_.keep(slot, bytes, size, result);
         return result;
     }
     if (!is_strict_utf8(bytes, size)) {
@@ -394,14 +470,14 @@ void Decoder::read_system(const Structure& s) {
 }
 
 void Decoder::read_baseboard(const Structure& s) {
-    OwnedRef board = new_dict();
+    OwnedRef board = new_record(T_BASEBOARD);
     const Value type = read(s, BASEBOARD, BB_TYPE);
-    require(put(board.get(), K_manufacturer, text(s, BASEBOARD, BB_MANUFACTURER)) &&
-          put(board.get(), K_product, text(s, BASEBOARD, BB_PRODUCT)) &&
-          put(board.get(), K_version, text(s, BASEBOARD, BB_VERSION)) &&
-          put(board.get(), K_serial_number, text(s, BASEBOARD, BB_SERIAL)) &&
-          put(board.get(), K_asset_tag, text(s, BASEBOARD, BB_ASSET_TAG)) &&
-          put(board.get(), K_type, has(type) ? name_of(board_names, type.integer) : none()));
+    require(fill(board.get(), K_manufacturer, text(s, BASEBOARD, BB_MANUFACTURER)) &&
+          fill(board.get(), K_product, text(s, BASEBOARD, BB_PRODUCT)) &&
+          fill(board.get(), K_version, text(s, BASEBOARD, BB_VERSION)) &&
+          fill(board.get(), K_serial_number, text(s, BASEBOARD, BB_SERIAL)) &&
+          fill(board.get(), K_asset_tag, text(s, BASEBOARD, BB_ASSET_TAG)) &&
+          fill(board.get(), K_type, has(type) ? name_of(board_names, type.integer) : none()));
     append(baseboards_, board);
 }
 
@@ -409,14 +485,14 @@ void Decoder::read_chassis(const Structure& s) {
     // The SKU follows the n contained elements of m bytes, as in the rendered inventory.
     const std::size_t n = s.length > CHASSIS_ELEMENT_COUNT ? s.bytes[CHASSIS_ELEMENT_COUNT] : 0;
     const std::size_t m = s.length > CHASSIS_ELEMENT_RECORD_LENGTH ? s.bytes[CHASSIS_ELEMENT_RECORD_LENGTH] : 0;
-    OwnedRef chassis = new_dict();
+    OwnedRef chassis = new_record(T_CHASSIS);
     const Value type = read(s, CHASSIS, CH_TYPE);
-    require(put(chassis.get(), K_manufacturer, text(s, CHASSIS, CH_MANUFACTURER)) &&
-          put(chassis.get(), K_type, has(type) ? name_of(chassis_names, type.integer & 0x7F) : none()) &&
-          put(chassis.get(), K_version, text(s, CHASSIS, CH_VERSION)) &&
-          put(chassis.get(), K_serial_number, text(s, CHASSIS, CH_SERIAL)) &&
-          put(chassis.get(), K_asset_tag, text(s, CHASSIS, CH_ASSET_TAG)) &&
-          put(chassis.get(), K_sku, text(s, CHASSIS, CH_SKU, n * m)));
+    require(fill(chassis.get(), K_manufacturer, text(s, CHASSIS, CH_MANUFACTURER)) &&
+          fill(chassis.get(), K_type, has(type) ? name_of(chassis_names, type.integer & 0x7F) : none()) &&
+          fill(chassis.get(), K_version, text(s, CHASSIS, CH_VERSION)) &&
+          fill(chassis.get(), K_serial_number, text(s, CHASSIS, CH_SERIAL)) &&
+          fill(chassis.get(), K_asset_tag, text(s, CHASSIS, CH_ASSET_TAG)) &&
+          fill(chassis.get(), K_sku, text(s, CHASSIS, CH_SKU, n * m)));
     append(chassis_, chassis);
 }
 
@@ -435,19 +511,19 @@ void Decoder::read_processor(const Structure& s) {
     const bool populated = has(status) && (status.integer & 0x40) != 0;
     if (populated) ++populated_;
     if (populated && (status.integer & 0x07) == 1) ++enabled_;
-    OwnedRef cpu = new_dict();
-    require(put(cpu.get(), K_socket, text(s, PROCESSOR, CPU_SOCKET)) &&
-          put(cpu.get(), K_manufacturer, text(s, PROCESSOR, CPU_MANUFACTURER)) &&
-          put(cpu.get(), K_version, text(s, PROCESSOR, CPU_VERSION)) &&
-          put(cpu.get(), K_max_speed_mhz, has(max_speed) ? known(max_speed.integer) : none()) &&
-          put(cpu.get(), K_current_speed_mhz, has(current_speed) ? known(current_speed.integer) : none()) &&
-          put(cpu.get(), K_core_count, count(read(s, PROCESSOR, CPU_CORES), read(s, PROCESSOR, CPU_CORES2))) &&
-          put(cpu.get(), K_core_enabled, count(read(s, PROCESSOR, CPU_ENABLED), read(s, PROCESSOR, CPU_ENABLED2))) &&
-          put(cpu.get(), K_thread_count, count(read(s, PROCESSOR, CPU_THREADS), read(s, PROCESSOR, CPU_THREADS2))) &&
-          put(cpu.get(), K_populated, has(status) ? boolean(populated) : none()) &&
-          put(cpu.get(), K_status, populated ? name_of(state_names, status.integer & 0x07) : none()) &&
-          put(cpu.get(), K_serial_number, text(s, PROCESSOR, CPU_SERIAL)) &&
-          put(cpu.get(), K_part_number, text(s, PROCESSOR, CPU_PART)));
+    OwnedRef cpu = new_record(T_PROCESSOR);
+    require(fill(cpu.get(), K_socket, text(s, PROCESSOR, CPU_SOCKET)) &&
+          fill(cpu.get(), K_manufacturer, text(s, PROCESSOR, CPU_MANUFACTURER)) &&
+          fill(cpu.get(), K_version, text(s, PROCESSOR, CPU_VERSION)) &&
+          fill(cpu.get(), K_max_speed_mhz, has(max_speed) ? known(max_speed.integer) : none()) &&
+          fill(cpu.get(), K_current_speed_mhz, has(current_speed) ? known(current_speed.integer) : none()) &&
+          fill(cpu.get(), K_core_count, count(read(s, PROCESSOR, CPU_CORES), read(s, PROCESSOR, CPU_CORES2))) &&
+          fill(cpu.get(), K_core_enabled, count(read(s, PROCESSOR, CPU_ENABLED), read(s, PROCESSOR, CPU_ENABLED2))) &&
+          fill(cpu.get(), K_thread_count, count(read(s, PROCESSOR, CPU_THREADS), read(s, PROCESSOR, CPU_THREADS2))) &&
+          fill(cpu.get(), K_populated, has(status) ? boolean(populated) : none()) &&
+          fill(cpu.get(), K_status, populated ? name_of(state_names, status.integer & 0x07) : none()) &&
+          fill(cpu.get(), K_serial_number, text(s, PROCESSOR, CPU_SERIAL)) &&
+          fill(cpu.get(), K_part_number, text(s, PROCESSOR, CPU_PART)));
     append(processors_, cpu);
 }
 
@@ -474,11 +550,11 @@ void Decoder::read_memory_module(const Structure& s) {
     const Value installed = read(s, MEMORY_MODULE, MM_INSTALLED);
     const Value enabled = read(s, MEMORY_MODULE, MM_ENABLED);
     const bool double_bank_known = has(installed) && (installed.integer & 0x7F) != 0x7F;
-    OwnedRef module = new_dict();
-    require(put(module.get(), K_socket, text(s, MEMORY_MODULE, MM_SOCKET)) &&
-          put(module.get(), K_installed_size_bytes, module_size(installed, nullptr)) &&
-          put(module.get(), K_enabled_size_bytes, module_size(enabled, &module_memory_)) &&
-          put(module.get(), K_double_bank, double_bank_known ? boolean((installed.integer & 0x80) != 0) : none()));
+    OwnedRef module = new_record(T_MEMORY_MODULE);
+    require(fill(module.get(), K_socket, text(s, MEMORY_MODULE, MM_SOCKET)) &&
+          fill(module.get(), K_installed_size_bytes, module_size(installed, nullptr)) &&
+          fill(module.get(), K_enabled_size_bytes, module_size(enabled, &module_memory_)) &&
+          fill(module.get(), K_double_bank, double_bank_known ? boolean((installed.integer & 0x80) != 0) : none()));
     append(modules_, module);
 }
 
@@ -509,21 +585,21 @@ void Decoder::read_memory_device(const Structure& s) {
     const Value type = read(s, MEMORY_DEVICE, MD_TYPE);
     const Value attributes = read(s, MEMORY_DEVICE, MD_ATTRIBUTES);
     const Value set = read(s, MEMORY_DEVICE, MD_SET);
-    OwnedRef device = new_dict();
-    require(put(device.get(), K_locator, text(s, MEMORY_DEVICE, MD_LOCATOR)) &&
-          put(device.get(), K_bank_locator, text(s, MEMORY_DEVICE, MD_BANK)) &&
-          put(device.get(), K_size_bytes, size_known ? integer(bytes) : none()) &&
-          put(device.get(), K_form_factor, has(form) ? name_of(form_names, form.integer) : none()) &&
-          put(device.get(), K_type, has(type) ? name_of(memory_type_names, type.integer) : none()) &&
-          put(device.get(), K_speed_mts, speed(read(s, MEMORY_DEVICE, MD_SPEED), read(s, MEMORY_DEVICE, MD_EXT_SPEED))) &&
-          put(device.get(), K_configured_speed_mts,
+    OwnedRef device = new_record(T_MEMORY_DEVICE);
+    require(fill(device.get(), K_locator, text(s, MEMORY_DEVICE, MD_LOCATOR)) &&
+          fill(device.get(), K_bank_locator, text(s, MEMORY_DEVICE, MD_BANK)) &&
+          fill(device.get(), K_size_bytes, size_known ? integer(bytes) : none()) &&
+          fill(device.get(), K_form_factor, has(form) ? name_of(form_names, form.integer) : none()) &&
+          fill(device.get(), K_type, has(type) ? name_of(memory_type_names, type.integer) : none()) &&
+          fill(device.get(), K_speed_mts, speed(read(s, MEMORY_DEVICE, MD_SPEED), read(s, MEMORY_DEVICE, MD_EXT_SPEED))) &&
+          fill(device.get(), K_configured_speed_mts,
               speed(read(s, MEMORY_DEVICE, MD_CONF_SPEED), read(s, MEMORY_DEVICE, MD_CONF_EXT_SPEED))) &&
-          put(device.get(), K_rank, has(attributes) ? known(attributes.integer & 0x0F) : none()) &&
-          put(device.get(), K_manufacturer, text(s, MEMORY_DEVICE, MD_MANUFACTURER)) &&
-          put(device.get(), K_serial_number, text(s, MEMORY_DEVICE, MD_SERIAL)) &&
-          put(device.get(), K_part_number, text(s, MEMORY_DEVICE, MD_PART)) &&
+          fill(device.get(), K_rank, has(attributes) ? known(attributes.integer & 0x0F) : none()) &&
+          fill(device.get(), K_manufacturer, text(s, MEMORY_DEVICE, MD_MANUFACTURER)) &&
+          fill(device.get(), K_serial_number, text(s, MEMORY_DEVICE, MD_SERIAL)) &&
+          fill(device.get(), K_part_number, text(s, MEMORY_DEVICE, MD_PART)) &&
           // 0: not in a set; 0xFF: set unknown.
-          put(device.get(), K_set, has(set) && set.integer != 0 && set.integer != 0xFF ? integer(set.integer) : none()));
+          fill(device.get(), K_set, has(set) && set.integer != 0 && set.integer != 0xFF ? integer(set.integer) : none()));
     append(devices_, device);
 }
 
@@ -724,6 +800,13 @@ bool make_constants() {
         if (keys[k] != nullptr) continue;
         keys[k] = PyUnicode_InternFromString(KEY_TEXT[k]);
         if (keys[k] == nullptr) return false;
+    }
+    for (int t = 0; t < TEMPLATE_COUNT; ++t) {
+        if (templates[t] != nullptr) continue;
+        templates[t] = PyDict_New();
+        if (templates[t] == nullptr) return false;
+        for (KeyId id : TEMPLATE_KEYS[t])
+            if (PyDict_SetItem(templates[t], key(id), Py_None) < 0) return false;
     }
     for (NameObjects* table : ALL_NAMES) {
         if (!table->objects.empty()) continue;

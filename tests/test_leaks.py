@@ -21,6 +21,7 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import padding as asym, rsa
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 
+import brantel._inventory_decoder as decoder
 import brantel.brantel_sysprobe as sysprobe
 import smbios_builder as sb
 from brantel import _sysprobe_internal as svc
@@ -102,6 +103,13 @@ CASES = [
      (sb.blob(sb.structure(2, {4: 1}, length=13, strings=["a"]), sb.structure(3, {}, length=4)), b""), {}, None),
     ("inventory-type", svc.parse_windows_hardware_info, (bytearray(BLOB), b""), {}, TypeError),
     ("inventory-count", svc.parse_windows_hardware_info, (BLOB,), {}, TypeError),
+    # Decoded inventory
+    ("decode", decoder.decode, (sb.blob(sb.server_table()),), {}, None),
+    ("decode-anomalies", decoder.decode, (b"\x02\x03" + b"\x00\x05\x00\x00\x09\xff" * 3 + b"\x00\x05\x00\x00\x01\xfe\x00\x00"
+                                          + b"\x06\x0c" + bytes(10) + b"\x00\x00\x07\x02", ), {}, None),
+    ("decode-huge-module", decoder.decode, (sb.blob(sb.structure(6, {9: 0x7C, 10: 0x7C}, length=12)),), {}, None),
+    ("decode-short", decoder.decode, (b"\x03",), {}, ValueError),
+    ("decode-type", decoder.decode, ("text",), {}, TypeError),
     # Queries
     ("cpus", lambda cpus: svc.get_populated_cpus(cpus, []), (CPUS,), {}, None),
     ("cpus-generic", svc.get_populated_cpus, ([Text(c) for c in CPUS], Sink()), {}, None),
@@ -230,6 +238,7 @@ BIG_CASES = [
     ("urandom", lambda: svc.urandom(4 * MIB)),
     ("inventory", lambda: svc.parse_windows_hardware_info(sb.blob(sb.server_table()) , b"g" * MIB)),
     ("inventory-no-end", lambda: svc.parse_windows_hardware_info(b"\0\0" + b"\x7f\x04" * 2 * MIB, b"")),
+    ("decode", lambda: decoder.decode(sb.blob(*[sb.server_table()] * 40))),
     ("rsa-verify-long-message", lambda: svc.rsa_verifier(PUBKEY, BIG, SIGNATURE)),
 ]
 
