@@ -379,13 +379,17 @@ def _batches(items: Sequence[Tuple[str, Optional[str]]], jobs: int) -> List[Sequ
     return [items[start:start + size] for start in range(0, len(items), size)]
 
 
+#: Starting worker processes costs about as much as reading a few hundred tables.
+PARALLEL_FROM = 256
+
+
 def _results(items: Sequence[Tuple[str, Optional[str]]], jobs: int, encode: Encoder) -> Iterator[Encoded]:
     """Each input's rows as ``encode`` makes them, in the order of ``items``.
 
     With several jobs the reading, decoding and encoding happen in the worker
     processes; this one only writes what they send back.
     """
-    if jobs <= 1 or len(items) < 2:
+    if jobs <= 1 or len(items) < PARALLEL_FROM:
         for item in items:
             yield encode(_inspect(item))
         return

@@ -182,14 +182,16 @@ def test_folders_are_searched_in_sorted_order(fleet_folder):
     assert [row["row"] for row in found if row["path"].endswith("notes.txt")] == ["error"]
 
 
-def test_jobs_do_not_change_the_rows(fleet_folder):
+def test_jobs_do_not_change_the_rows(fleet_folder, monkeypatch):
+    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
     assert list(fleet.rows([fleet_folder], jobs=3)) == list(fleet.rows([fleet_folder]))
 
 
 # --- the command and its formats --------------------------------------------------------
 
 
-def test_jsonl_on_stdout_says_which_table_each_line_belongs_to(fleet_folder):
+def test_jsonl_on_stdout_says_which_table_each_line_belongs_to(fleet_folder, monkeypatch):
+    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
     status, out, err = run_cli(fleet_folder, "--jobs", "2")
     lines = [json.loads(line) for line in out.splitlines()]
     assert lines == list(fleet.rows([fleet_folder]))
@@ -346,8 +348,9 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
 # --- the corpus --------------------------------------------------------------------------
 
 
-def test_corpus_with_garbage(corpus_blobs, tmp_path):
+def test_corpus_with_garbage(corpus_blobs, tmp_path, monkeypatch):
     """52 real tables (as dumps and blobs) and three garbage files: rows as the decoder says."""
+    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
     folder = tmp_path / "corpus"
     folder.mkdir()
     decoded = {}
