@@ -78,8 +78,11 @@ def main():
     print("%-46s %9s %10s %10s %10s %8s" % ("table", "bytes", "us/call", "MB/s", "decode us", "goal"))
     last = None
     for label, data, goal in cases():
-        us = per_call_us(lambda: parse_windows_hardware_info(data, guid), repeat)
-        decode_us = per_call_us(lambda: decode(data), repeat)
+        # Alternated, best of each: on a shared machine the load changes between runs.
+        us = decode_us = float("inf")
+        for _ in range(3):
+            us = min(us, per_call_us(lambda: parse_windows_hardware_info(data, guid), repeat))
+            decode_us = min(decode_us, per_call_us(lambda: decode(data), repeat))
         rate = (len(data) - 2) / us  # bytes per microsecond = MB/s
         mark = "" if goal is None else ("ok" if rate >= goal else "MISSED")
         print("%-46s %9d %10.2f %10.1f %10.2f %8s" % (label, len(data) - 2, us, rate, decode_us, mark))

@@ -375,8 +375,8 @@ Value Decoder::read(const Structure& s, const RecordLayout& layout, std::size_t 
     if (number == 0) return value;
     if (!s.strings.entry(number - 1u, value.bytes, value.size)) {
         warn("structure at offset %zu (type %u, handle 0x%04X): string number %u of %s "
-                                  "is past the end of its string set",
-                                  s.offset, unsigned{s.type}, unsigned{s.handle}, unsigned{number}, f.name);
+             "is past the end of its string set",
+             s.offset, unsigned{s.type}, unsigned{s.handle}, unsigned{number}, f.name);
         return value;
     }
     value.kind = Value::Kind::Text;
@@ -402,8 +402,8 @@ PyObject* Decoder::text_of(const Structure& s, const Value& value) {
     }
     if (!is_strict_utf8(bytes, size)) {
         warn("structure at offset %zu (type %u, handle 0x%04X): a string is not valid "
-                                  "UTF-8; undecodable bytes are shown as U+FFFD",
-                                  s.offset, unsigned{s.type}, unsigned{s.handle});
+             "UTF-8; undecodable bytes are shown as U+FFFD",
+             s.offset, unsigned{s.type}, unsigned{s.handle});
         return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size), "replace");
     }
     return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size), "strict");
@@ -617,19 +617,19 @@ void Decoder::walk(const std::uint8_t* table, std::size_t size) {
             for (std::size_t k = offset; k < size; ++k) padding = padding && table[k] == 0;
             if (!padding)
                 warn("the table ends with %zu bytes at offset %zu, too few for a structure header",
-                                          remaining, offset);
+                     remaining, offset);
             return;
         }
         if (table[offset + 1] < 4) {
             warn("structure at offset %zu (type %u) has a header length of %u, shorter than 4: "
-                                      "the table is broken there and its last %zu bytes were not read",
-                                      offset, unsigned{table[offset]}, unsigned{table[offset + 1]}, remaining);
+                 "the table is broken there and its last %zu bytes were not read",
+                 offset, unsigned{table[offset]}, unsigned{table[offset + 1]}, remaining);
             return;
         }
         if (!cursor.read(s)) {
             warn("structure at offset %zu (type %u, handle 0x%04X) has a string set with no "
-                                      "end: the table is cut short there",
-                                      offset, unsigned{s.type}, unsigned{s.handle});
+                 "end: the table is cut short there",
+                 offset, unsigned{s.type}, unsigned{s.handle});
             return;
         }
         switch (s.type) {
@@ -664,8 +664,8 @@ void Decoder::walk(const std::uint8_t* table, std::size_t size) {
             for (std::size_t k = offset; k < size; ++k) padding = padding && table[k] == 0;
             if (!padding)
                 warn("%zu bytes follow the end-of-table structure at offset %zu and were not "
-                                          "read as structures",
-                                          size - offset, s.offset);
+                     "read as structures",
+                     size - offset, s.offset);
             return;
         }
     }

@@ -361,6 +361,9 @@ def read_windows(get_firmware_table: "FirmwareTableFunction | None" = None) -> b
     size = function(RSMB, 0, None, 0)
     if size <= 0:
         raise SourceError(f"GetSystemFirmwareTable found no SMBIOS table (Windows error {_last_error()})")
+    if size > MAX_INPUT + RAW_SMBIOS_HEADER_SIZE:
+        raise SourceError(f"GetSystemFirmwareTable announces a {size}-byte SMBIOS table, larger than 64 MiB; "
+                          "it was not read")
     buffer = ctypes.create_string_buffer(size)
     written = function(RSMB, 0, buffer, size)
     if written <= 0 or written > size:

@@ -21,11 +21,17 @@ its elements, each preceded by U+0004 (an empty one is U+0004 alone).
   "mds_memory_device_list": [device dicts]}``;
 * ``memory_device_set_id_list`` as a list of ``int`` (or ``None``).
 
+The record layouts (field names, item order, which items are numbers) are read
+from the native field tables that render the inventory, so they cannot drift
+apart.  For what a machine *is* (names instead of codes, sizes in bytes, the
+UUID in canonical form) use ``brantel.decode`` / ``brantel.read`` instead: this
+module is for callers who hold rendered bytes.
+
 :func:`render_view` is the exact inverse: ``render_view(parse_rendered(data))
 == data`` for every rendered inventory, and the view survives a trip through
 ``json`` unchanged.  :func:`query_results` runs the three inventory queries on
 the same bytes, and :func:`describe` puts the view and the query results side
-by side (the ``--format json`` output of the command line).
+by side (the ``--format view`` output of the command line).
 
 Separator characters inside values
 ----------------------------------
