@@ -115,7 +115,7 @@ def writer_ceiling(folder, work, format):
     if output.exists():
         output.unlink()
     writer = fleet._writer(format, str(output), sys.stdout)
-    encoded = [encoded for _, _, encoded in fleet._results(items, 1, writer.encode)]
+    encoded = [batch for _, _, _, batch in fleet._results(items, 1, writer.encode, writer.join)]
     start = time.perf_counter()
     for one in encoded:
         writer.write(one)

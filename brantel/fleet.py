@@ -354,10 +354,22 @@ def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
 #: (failed, number of memory devices, what the writer writes).
 Encoded = Tuple[bool, int, Any]
 Encoder = Callable[[List[Row]], Encoded]
+#: What a writer makes of a batch of inputs: (inputs failed, machines, memory devices,
+#: the batch's encoded inputs joined by the writer's joiner).
+Batch = Tuple[int, int, int, Any]
+Joiner = Callable[[List[Any]], Any]
 
 
 def _as_rows(result: List[Row]) -> Encoded:
     return result[0]["row"] == "error", len(result) - 1, result
+
+
+def _flatten(results: List[List[Row]]) -> List[Row]:
+    return [row for result in results for row in result]
+
+
+def _as_list(encoded: List[Any]) -> List[Any]:
+    return encoded
 
 
 def _worker_start() -> None:
@@ -368,8 +380,15 @@ def _worker_start() -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
-def _inspect_batch(items: Sequence[Tuple[str, Optional[str]]], encode: Encoder) -> List[Encoded]:
-    return [encode(_inspect(item)) for item in items]
+def _inspect_batch(items: Sequence[Tuple[str, Optional[str]]], encode: Encoder, join: Joiner) -> Batch:
+    failed = devices = 0
+    payloads = []
+    for item in items:
+        bad, count, payload = encode(_inspect(item))
+        failed += bad
+        devices += count
+        payloads.append(payload)
+    return failed, len(items) - failed, devices, join(payloads)
 
 
 def _batches(items: Sequence[Tuple[str, Optional[str]]], jobs: int) -> List[Sequence[Tuple[str, Optional[str]]]]:
@@ -383,28 +402,28 @@ def _batches(items: Sequence[Tuple[str, Optional[str]]], jobs: int) -> List[Sequ
 PARALLEL_FROM = 256
 
 
-def _results(items: Sequence[Tuple[str, Optional[str]]], jobs: int, encode: Encoder) -> Iterator[Encoded]:
-    """Each input's rows as ``encode`` makes them, in the order of ``items``.
+def _results(items: Sequence[Tuple[str, Optional[str]]], jobs: int, encode: Encoder, join: Joiner) -> Iterator[Batch]:
+    """The inputs' rows, batch by batch, as ``encode`` and ``join`` make them, in the order of ``items``.
 
     With several jobs the reading, decoding and encoding happen in the worker
-    processes; this one only writes what they send back.
+    processes, and a batch comes back as one piece; this one only writes it.
     """
     if jobs <= 1 or len(items) < PARALLEL_FROM:
-        for item in items:
-            yield encode(_inspect(item))
+        for batch in _batches(items, 1):
+            yield _inspect_batch(batch, encode, join)
         return
     from concurrent.futures import ProcessPoolExecutor
 
-    pending: Deque[Future[List[Encoded]]] = deque()
+    pending: Deque[Future[Batch]] = deque()
     # A bounded number of batches in flight keeps memory flat however long the run.
     with ProcessPoolExecutor(max_workers=jobs, initializer=_worker_start) as pool:
         try:
             for batch in _batches(items, jobs):
-                pending.append(pool.submit(_inspect_batch, batch, encode))
+                pending.append(pool.submit(_inspect_batch, batch, encode, join))
                 if len(pending) >= jobs * 4:
-                    yield from pending.popleft().result()
+                    yield pending.popleft().result()
             while pending:
-                yield from pending.popleft().result()
+                yield pending.popleft().result()
         except BaseException:
             for future in pending:
                 future.cancel()
@@ -430,8 +449,8 @@ def rows(paths: Iterable[StrPath], *, jobs: int = 1) -> Iterator[Row]:
     """
     if jobs < 1:
         raise ValueError(f"jobs must be 1 or more, not {jobs}")
-    for _, _, result in _results(find_inputs(paths), jobs, _as_rows):
-        yield from result
+    for _, _, _, found in _results(find_inputs(paths), jobs, _as_rows, _flatten):
+        yield from found
 
 
 # --- writing -----------------------------------------------------------------------
@@ -503,6 +522,7 @@ def _jsonl_encode(result: List[Row]) -> Encoded:
 
 class _JsonlWriter:
     encode = staticmethod(_jsonl_encode)
+    join = staticmethod(b"".join)
 
     def __init__(self, output: Optional[str], stdout: IO[Any]) -> None:
         self._stream: Union[IO[bytes], _TextSink] = _open(output, "wb") if output else _binary(stdout)
@@ -534,6 +554,7 @@ class _CsvWriter:
     """Machine rows (error rows among them, with ``error`` set) into one file, devices into another."""
 
     encode = staticmethod(_tuples_encode)
+    join = staticmethod(_as_list)
 
     def __init__(self, output: Optional[str], stdout: IO[Any]) -> None:
         import csv
@@ -561,17 +582,18 @@ class _CsvWriter:
         if self._devices is not None:
             self._devices.writerow(MEMORY_DEVICE_COLUMNS)
 
-    def write(self, encoded: Any) -> None:
-        if isinstance(encoded[0], str):  # an error: (path, sha256, reason)
-            path, digest, reason = encoded
-            line: List[Optional[str]] = [None] * (len(MACHINE_COLUMNS) + 1)
-            line[0], line[SHA256_AT], line[-1] = path, digest, reason
-            self._machines.writerow(line)
-            return
-        machine, devices = encoded
-        self._machines.writerow(machine + (None,))
-        if self._devices is not None:
-            self._devices.writerows(devices)
+    def write(self, batch: List[Any]) -> None:
+        for encoded in batch:
+            if isinstance(encoded[0], str):  # an error: (path, sha256, reason)
+                path, digest, reason = encoded
+                line: List[Optional[str]] = [None] * (len(MACHINE_COLUMNS) + 1)
+                line[0], line[SHA256_AT], line[-1] = path, digest, reason
+                self._machines.writerow(line)
+                continue
+            machine, devices = encoded
+            self._machines.writerow(machine + (None,))
+            if self._devices is not None:
+                self._devices.writerows(devices)
 
     def close(self) -> None:
         for file in self._files:
@@ -642,6 +664,7 @@ class _SqliteWriter:
     """
 
     encode = staticmethod(_tuples_encode)
+    join = staticmethod(_as_list)
     BATCH, COMMIT_EVERY = 256, 8192
 
     def __init__(self, output: Optional[str]) -> None:
@@ -675,20 +698,21 @@ class _SqliteWriter:
                 raise FleetError(
                     f"{self._path} already has a {table} table with other columns; write to a new file")
 
-    def write(self, encoded: Any) -> None:
-        if isinstance(encoded[0], str):
-            self._errors.append(encoded)
-        else:
-            machine, devices = encoded
-            digest = machine[SHA256_AT]
-            if digest in self._digests:
-                # The same table twice in one batch: the second must replace the first, as it would alone.
+    def write(self, batch: List[Any]) -> None:
+        for encoded in batch:
+            if isinstance(encoded[0], str):
+                self._errors.append(encoded)
+            else:
+                machine, devices = encoded
+                digest = machine[SHA256_AT]
+                if digest in self._digests:
+                    # The same table twice in one batch: the second must replace the first, as it would alone.
+                    self._flush()
+                self._digests.add(digest)
+                self._machines.append(machine)
+                self._devices.extend(devices)
+            if len(self._machines) + len(self._errors) >= self.BATCH:
                 self._flush()
-            self._digests.add(digest)
-            self._machines.append(machine)
-            self._devices.extend(devices)
-        if len(self._machines) + len(self._errors) >= self.BATCH:
-            self._flush()
 
     def _flush(self) -> None:
         import sqlite3
@@ -794,18 +818,16 @@ def write(paths: Iterable[StrPath], format: str = "jsonl", output: Optional[str]
     writer = _writer(format, output, stdout if stdout is not None else sys.stdout)
     meter = _Progress(summary, progress)
     try:
-        for failed, devices, encoded in _results(items, jobs, writer.encode):
+        for failed, machines, devices, batch in _results(items, jobs, writer.encode, writer.join):
             try:
-                writer.write(encoded)
+                writer.write(batch)
             except BrokenPipeError:
                 raise
             except OSError as exc:
                 raise FleetError(f"cannot write {output or 'the output'}: {exc.strerror or exc}") from None
-            if failed:
-                summary.failed += 1
-            else:
-                summary.machines += 1
-                summary.devices += devices
+            summary.failed += failed
+            summary.machines += machines
+            summary.devices += devices
             meter.update()
     finally:
         meter.finish()
