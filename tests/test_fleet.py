@@ -6,11 +6,11 @@ import json
 import os
 import pathlib
 import re
+import sqlite3
+import struct
 import subprocess
 import sys
 import textwrap
-import sqlite3
-import struct
 
 import pytest
 
@@ -53,10 +53,6 @@ def server_blob(serial="SRV-0001", version=(2, 8), sizes_mib=(8192, 0, 8192)):
     ]
     parts += [sb._memory_device(0x20 + n, f"DIMM {n}", f"BANK {n}", size) for n, size in enumerate(sizes_mib)]
     return sb.blob(*parts, sb.end_of_table(), version=version)
-
-
-def machine_rows(found):
-    return [row for row in found if row["row"] == "machine"]
 
 
 def by_kind(found):
