@@ -29,7 +29,7 @@ def cryptography_cbc_encrypt(data):
 def cases():
     """(label, service call, cryptography call, goal ratio)"""
     aesgcm = AESGCM(KEY)
-    for size, goal in ((64 * 1024, 1.5), (16, 8.0)):
+    for size, goal in ((64 * 1024, 1.1), (16, 1.5)):
         plain = bytes(i % 251 for i in range(size))
         sealed = aesgcm.encrypt(NONCE, plain, None)
         yield (f"aes_gcm_encryptor {size} B", lambda p=plain: svc.aes_gcm_encryptor(KEY, p, NONCE),
@@ -43,7 +43,7 @@ def cases():
     message = b"m" * 256
     signature = private.sign(message, asym.PKCS1v15(), hashes.SHA256())
     yield ("rsa_verifier 2048-bit", lambda: svc.rsa_verifier(der, message, signature),
-           lambda: public.verify(signature, message, asym.PKCS1v15(), hashes.SHA256()), 1.5)
+           lambda: public.verify(signature, message, asym.PKCS1v15(), hashes.SHA256()), 1.2)
     # The service parses the key on every call; this row shows cryptography doing the same.
     yield ("  (crypto loads key too)", lambda: svc.rsa_verifier(der, message, signature),
            lambda: serialization.load_der_public_key(der).verify(signature, message, asym.PKCS1v15(),

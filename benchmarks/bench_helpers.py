@@ -1,6 +1,6 @@
 """Speed of the helper functions against the standard library, measured in one run.
 
-Goals: sha1 of 1 MiB within 1.10x of hashlib; sha1 of 16 bytes within 4x;
+Goals: sha1 of 1 MiB within 1.10x of hashlib; sha1 of 16 bytes within 1.3x;
 base64_decode of 64 KiB within 2x of base64.b64decode.
 """
 import base64
@@ -31,7 +31,7 @@ def main():
     small = os.urandom(16)
     encoded = base64.b64encode(os.urandom(48 * 1024))[: 64 * 1024]
     compare("sha1 1 MiB", sysprobe.sha1, lambda m: hashlib.sha1(m).hexdigest(), big, 1.10)
-    compare("sha1 16 B", sysprobe.sha1, lambda m: hashlib.sha1(m).hexdigest(), small, 4.0)
+    compare("sha1 16 B", sysprobe.sha1, lambda m: hashlib.sha1(m).hexdigest(), small, 1.3)
     compare("base64_decode 64 KiB", sysprobe.base64_decode, base64.b64decode, encoded, 2.0)
 
 

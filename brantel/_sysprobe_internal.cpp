@@ -1,12 +1,15 @@
 // brantel._sysprobe_internal: publishes brantel.brantel_sysprobe's internal
 // functions (inventory entry, queries, cipher services) for the package's own
 // code and tests. The functions belong to brantel.brantel_sysprobe: its
-// function type, its __module__, and its dictionary for ffi/lib look-ups and
-// traceback globals.
+// function type and factory, its __module__, its dictionary for ffi/lib
+// look-ups and traceback globals, and the companion library it imported, all
+// taken from the capsule it publishes at the end of its load.
 #include <Python.h>
 
 #include <cstring>
 
+#include "ciphers/buffers.hpp"
+#include "toolkit/frame_capsule.hpp"
 #include "toolkit/integers.hpp"
 #include "toolkit/registry.hpp"
 #include "toolkit/version.hpp"
@@ -16,9 +19,24 @@ namespace {
 
 constexpr const char* OWNER = "brantel.brantel_sysprobe";
 
-void publish(PyObject* module, PyTypeObject* type, PyObject* globals, SpecList specs) {
+const FrameCapsule& frame_of(PyObject* owner) {
+    PyObject* capsule = PyObject_GetAttrString(owner, FRAME_CAPSULE_ATTRIBUTE);
+    if (capsule == nullptr && !PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError();
+    PyErr_Clear();
+    OwnedRef held = OwnedRef::steal(capsule);
+    const auto* frame = capsule != nullptr && PyCapsule_IsValid(capsule, FRAME_CAPSULE_NAME)
+                            ? static_cast<const FrameCapsule*>(PyCapsule_GetPointer(capsule, FRAME_CAPSULE_NAME))
+                            : nullptr;
+    if (frame == nullptr || frame->size != sizeof(FrameCapsule))
+        raise_format(PyExc_ImportError, "%s.%s is not the capsule %s", OWNER, FRAME_CAPSULE_ATTRIBUTE,
+                     FRAME_CAPSULE_NAME);
+    return *frame;  // lives in the loaded module's statics for the life of the process
+}
+
+void publish(PyObject* module, const FrameCapsule& frame, SpecList specs) {
     for (Py_ssize_t i = 0; i < specs.count; ++i) {
-        OwnedRef function = make_function(type, specs.items[i], globals, OWNER);
+        OwnedRef function = make_function(frame.make_function, frame.function_type, specs.items[i], frame.globals,
+                                          OWNER);
         check_status(PyModule_AddObjectRef(module, specs.items[i]->name, function.get()));
     }
 }
@@ -26,12 +44,10 @@ void publish(PyObject* module, PyTypeObject* type, PyObject* globals, SpecList s
 int exec_internal(PyObject* module) {
     return at_boundary([&] {
         OwnedRef owner = OwnedRef::checked(PyImport_ImportModule(OWNER));
-        PyObject* globals = check(PyModule_GetDict(owner.get()));
-        // Every function of the module shares one type; sha1 is one of them.
-        OwnedRef sample = OwnedRef::checked(PyObject_GetAttrString(owner.get(), "sha1"));
-        auto* type = Py_TYPE(sample.get());
-        publish(module, type, globals, inventory::published_functions());
-        publish(module, type, globals, ciphers::published_services());
+        const FrameCapsule& frame = frame_of(owner.get());
+        ciphers::use_companion(frame.companion);
+        publish(module, frame, inventory::published_functions());
+        publish(module, frame, ciphers::published_services());
         return 0;
     }, -1);
 }

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "ciphers/buffers.hpp"
 #include "ciphers/helpers.hpp"
+#include "toolkit/frame_capsule.hpp"
 #include "toolkit/function.hpp"
 #include "toolkit/refs.hpp"
 #include "toolkit/traceback.hpp"
@@ -26,6 +28,12 @@ struct ModuleState {
     PyTypeObject* function_type = nullptr;
     // Builtins the module's code uses, looked up once (strong reference).
     PyObject* not_implemented_error = nullptr;
+    // The handler this load added to the logger, until the load completes
+    // (strong references): a failed load takes it off again.
+    PyObject* added_handler = nullptr;
+    PyObject* logger = nullptr;
+    ciphers::Companion companion;  // the ffi and lib imported at load
+    FrameCapsule frame = {};       // published as _C_API
 };
 
 ModuleState state;
@@ -161,6 +169,25 @@ void set_up_logger() {
             .get());
     call_method(handler.get(), "setFormatter", OwnedRef::checked(PyTuple_Pack(1, formatter.get())).get());
     call_method(logger.get(), "addHandler", OwnedRef::checked(PyTuple_Pack(1, handler.get())).get());
+    state.logger = logger.release();
+    state.added_handler = handler.release();
+}
+
+// A load that fails after the logger step takes its handler off the logger
+// and closes it, so that a retried import does not add a second one on the
+// same file. The pending error is kept; a failure in here is dropped.
+void remove_added_handler() {
+    if (state.added_handler == nullptr) return;
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyObject* removed = PyObject_CallMethod(state.logger, "removeHandler", "O", state.added_handler);
+    Py_XDECREF(removed);
+    PyObject* closed = PyObject_CallMethod(state.added_handler, "close", nullptr);
+    Py_XDECREF(closed);
+    PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+    Py_CLEAR(state.added_handler);
+    Py_CLEAR(state.logger);
 }
 
 void import_traceback() { bind_import("traceback"); }
@@ -173,7 +200,11 @@ void check_platform() {
     raise(state.not_implemented_error, "Unsupported platform");
 }
 
-void import_companion() { bind_from("brantel.brantel_decryption_", {"ffi", "lib"}); }
+void import_companion() {
+    bind_from("brantel.brantel_decryption_", {"ffi", "lib"});
+    ciphers::resolve_companion(state.companion, global("ffi"), global("lib"));
+    ciphers::use_companion(&state.companion);
+}
 
 void import_more_modules() {
     for (const char* name : {"os", "time", "subprocess", "base64", "json"}) bind_import(name);
@@ -185,9 +216,17 @@ void create_functions() {
         state.function_type = reinterpret_cast<PyTypeObject*>(check(reinterpret_cast<PyObject*>(create_function_type())));
     SpecList helpers = ciphers::helper_functions();
     for (Py_ssize_t i = 0; i < helpers.count; ++i) {
-        OwnedRef function = make_function(state.function_type, helpers.items[i], state.dict, QUALIFIED_NAME);
+        OwnedRef function = make_function(new_function, state.function_type, helpers.items[i], state.dict,
+                                          QUALIFIED_NAME);
         bind(helpers.items[i]->name, function.get());
     }
+}
+
+// Last: what brantel._sysprobe_internal takes from this module (frame_capsule.hpp).
+void publish_frame() {
+    state.frame = {sizeof(FrameCapsule), state.function_type, new_function, state.dict, &state.companion};
+    OwnedRef capsule = OwnedRef::checked(PyCapsule_New(&state.frame, FRAME_CAPSULE_NAME, nullptr));
+    bind(FRAME_CAPSULE_ATTRIBUTE, capsule.get());
 }
 
 void bind_builtins() { bind("__builtins__", OwnedRef::checked(PyImport_ImportModule("builtins")).get()); }
@@ -205,6 +244,7 @@ const LoadStep LOAD_STEPS[] = {
     {"companion library", 25, import_companion},
     {"more imports", 27, import_more_modules},
     {"functions", 55, create_functions},
+    {"frame capsule", 55, publish_frame},
 };
 
 // --- Slots ---------------------------------------------------------------------
@@ -251,6 +291,7 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) {
 // Forgets a module whose execution failed, so that a later import starts afresh.
 int fail_load(int line) {
     if (state.dict != nullptr) add_traceback_entry("init brantel.brantel_sysprobe", line, state.dict);
+    remove_added_handler();
     Py_CLEAR(state.module);
     state.dict = nullptr;
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, "init brantel.brantel_sysprobe");
@@ -272,6 +313,9 @@ int exec_module(PyObject* module) {
     state.dict = PyModule_GetDict(module);
     for (const LoadStep& step : LOAD_STEPS)
         if (!at_boundary([&] { step.run(); return true; }, false)) return fail_load(step.line);
+    // Loaded: from now on the handler is never removed.
+    Py_CLEAR(state.added_handler);
+    Py_CLEAR(state.logger);
     return 0;
 }
 

@@ -10,6 +10,7 @@ from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 
 import brantel.brantel_sysprobe as sysprobe
 from brantel import _sysprobe_internal as svc
+from brantel.brantel_decryption_ import ffi as REAL_FFI
 
 KEY = bytes(range(32))
 IV = bytes(range(100, 116))
@@ -50,12 +51,12 @@ class FakeLib:
             self.calls.append(types.SimpleNamespace(args=args))
             if name in self.OUTPUT_AT:
                 out, cell = args[self.OUTPUT_AT[name]], args[self.OUTPUT_AT[name] + 1]
-                self.calls[-1].capacity, self.calls[-1].size = cell[0], sysprobe.ffi.sizeof(out)
+                self.calls[-1].capacity, self.calls[-1].size = cell[0], REAL_FFI.sizeof(out)
                 if len(self.output) <= cell[0]:
-                    sysprobe.ffi.memmove(out, self.output, len(self.output))
+                    REAL_FFI.memmove(out, self.output, len(self.output))
                 cell[0] = len(self.output)
             elif name == "random_buffer":
-                sysprobe.ffi.memmove(args[1], b"\xab" * args[0], args[0])
+                REAL_FFI.memmove(args[1], b"\xab" * args[0], args[0])
             return self.results[min(len(self.calls), len(self.results)) - 1]
         return operation
 
@@ -70,6 +71,16 @@ def last_entry(excinfo):
     while tb.tb_next:
         tb = tb.tb_next
     return tb
+
+
+def own_entry(excinfo):
+    """The module's own traceback entry (a substituted ffi may add frames after it)."""
+    tb, found = excinfo.value.__traceback__, None
+    while tb:
+        if tb.tb_frame.f_code.co_filename == "brantel\\brantel_sysprobe":
+            found = tb
+        tb = tb.tb_next
+    return found
 
 
 # --- Surface ------------------------------------------------------------------
@@ -318,13 +329,28 @@ RERUN = [
 ]
 
 
+# The line of the repeat call in each service.
+RERUN_CALL_LINE = {"aes_cbc_decryptor": 180, "aes_cbc_encryptor": 207, "aes_gcm_encryptor": 226,
+                   "aes_gcm_decryptor": 244, "rsa_encryptor": 261}
+
+
 @pytest.mark.parametrize("name, args, size, capacities, kept", RERUN)
 def test_output_rule(fake, name, args, size, capacities, kept):
     output = bytes(i % 255 + 1 for i in range(size))
-    lib = fake(output=output, results=(1, 0))  # the re-run's result is not examined
+    lib = fake(output=output)
     assert getattr(svc, name)(*args) == output[kept]
     assert [c.capacity for c in lib.calls] == capacities
     assert [c.size for c in lib.calls] == capacities
+
+
+@pytest.mark.parametrize("name, args, size, capacities, kept", [r for r in RERUN if len(r[3]) == 2])
+def test_a_failed_re_run_is_reported(fake, name, args, size, capacities, kept):
+    # A repeat call that fails has written nothing usable into its buffer.
+    lib = fake(output=bytes(size), results=(1, 0))
+    with pytest.raises(ValueError, match="failed!$") as excinfo:
+        getattr(svc, name)(*args)
+    assert len(lib.calls) == 2
+    assert last_entry(excinfo).tb_lineno == RERUN_CALL_LINE[name]
 
 
 @pytest.mark.parametrize("name, args, message", [
@@ -433,3 +459,113 @@ def test_errors_before_the_body_add_no_entry(call):
     with pytest.raises(TypeError) as excinfo:
         call()
     assert last_entry(excinfo).tb_frame.f_code.co_name == "<lambda>"
+
+
+# --- A substituted buffer layer --------------------------------------------------
+
+class FiveFFI:
+    """A buffer layer with only what the module uses: new, unpack, string, sizeof, NULL."""
+
+    def __init__(self, accept_none=False):
+        self.NULL, self.accept_none = REAL_FFI.NULL, accept_none
+
+    def new(self, ctype, init=None):
+        if init is None and self.accept_none and ctype == "unsigned char []":
+            init = 0  # an empty buffer, where the real one refuses None
+        return REAL_FFI.new(ctype) if init is None else REAL_FFI.new(ctype, init)
+
+    def unpack(self, cdata, length):
+        return REAL_FFI.unpack(cdata, length)
+
+    def string(self, cdata):
+        return REAL_FFI.string(cdata)
+
+    def sizeof(self, cdata):
+        return REAL_FFI.sizeof(cdata)
+
+
+@pytest.fixture
+def five_ffi(monkeypatch):
+    def install(**kwargs):
+        ffi = FiveFFI(**kwargs)
+        monkeypatch.setattr(sysprobe, "ffi", ffi)
+        return ffi
+    return install
+
+
+def test_every_helper_and_service_works_with_a_five_member_buffer_layer(five_ffi, rsa_key, tmp_path, monkeypatch):
+    pubkey = public_bytes(rsa_key, "PEM", "PKCS1")
+    sealed = AESGCM(KEY).encrypt(NONCE, bytes(150000), None)
+    five_ffi()
+    monkeypatch.chdir(tmp_path)
+    assert sysprobe.sha1(b"abc") == "a9993e364706816aba3e25717850c26c9cd0d89d"
+    assert sysprobe.base64_decode(b"QUJD" * 40000) == b"ABC" * 40000  # re-run
+    assert sysprobe.chdir(str(tmp_path)) is True and sysprobe.getcwd() == str(tmp_path)
+    assert len(svc.urandom(33)) == 33
+    assert svc.aes_cbc_decryptor(KEY, svc.aes_cbc_encryptor(KEY, b"p" * 40, IV), IV) == b"p" * 12
+    assert svc.aes_cbc_encryptor(KEY, b"q" * 1200, IV) == cbc(b"q" * 1200)  # re-run
+    assert svc.aes_gcm_encryptor(KEY, b"content", NONCE) == AESGCM(KEY).encrypt(NONCE, b"content", None)
+    assert svc.aes_gcm_decryptor(KEY, sealed, NONCE) == bytes(150000)  # re-run
+    assert rsa_key.decrypt(svc.rsa_encryptor(pubkey, b"secret"), OAEP) == b"secret"
+    assert svc.rsa_verifier(pubkey, b"m", rsa_key.sign(b"m", asym.PKCS1v15(), hashes.SHA256())) == 1
+
+
+def test_getcwd_without_errno_in_the_buffer_layer_is_a_plain_os_error(five_ffi, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    gone = tmp_path / "gone"
+    gone.mkdir()
+    monkeypatch.chdir(gone)
+    gone.rmdir()
+    five_ffi()
+    with pytest.raises(OSError, match="^getcwd failed$"):
+        sysprobe.getcwd()
+
+
+@pytest.mark.parametrize("name, args, line", [
+    ("aes_gcm_encryptor", (KEY, b"data", None), 222),
+    ("aes_gcm_decryptor", (KEY, SEALED, None), 240),
+    ("aes_gcm_decryptor", (KEY, None, NONCE), 240),
+    ("rsa_encryptor", (b"k", None), 257),
+    ("rsa_verifier", (b"k", b"m", None), 273),
+])
+def test_a_length_of_none_is_a_type_error(five_ffi, name, args, line):
+    # A buffer layer that takes None: the lengths come from the arguments themselves.
+    five_ffi(accept_none=True)
+    with pytest.raises(TypeError, match=r"^object of type 'NoneType' has no len\(\)$") as excinfo:
+        getattr(svc, name)(*args)
+    assert last_entry(excinfo).tb_lineno == line
+
+
+@pytest.mark.parametrize("name, args, failing, line", [
+    ("aes_gcm_encryptor", (KEY, b"p", NONCE), "int *", 220),
+    ("aes_gcm_encryptor", (KEY, b"p", NONCE), "unsigned char [100000]", 221),
+    ("rsa_encryptor", (b"k", b"p"), "size_t *", 255),
+    ("aes_cbc_encryptor", (KEY, b"p" * 2000, IV), "unsigned char []", 206),  # the re-run buffer
+])
+def test_cell_output_and_re_run_buffers_report_their_own_lines(fake, monkeypatch, name, args, failing, line):
+    made = []
+
+    class Failing(FiveFFI):
+        def new(self, ctype, init=None):
+            made.append(ctype)
+            if ctype == failing and (init is None or isinstance(init, int)):
+                raise MemoryError(ctype)
+            return super().new(ctype, init)
+    monkeypatch.setattr(sysprobe, "ffi", Failing())
+    fake(output=bytes(len(args[1]) + 16))
+    with pytest.raises(MemoryError) as excinfo:
+        getattr(svc, name)(*args)
+    assert own_entry(excinfo).tb_lineno == line
+
+
+def test_the_cell_is_made_before_the_output_buffer(fake, monkeypatch):
+    made = []
+
+    class Recording(FiveFFI):
+        def new(self, ctype, init=None):
+            made.append(ctype)
+            return super().new(ctype, init)
+    monkeypatch.setattr(sysprobe, "ffi", Recording())
+    fake(output=b"x")
+    svc.aes_gcm_decryptor(KEY, b"c", NONCE)
+    assert made == ["unsigned char []"] * 3 + ["int *", "unsigned char [100000]"]

@@ -135,11 +135,22 @@ def test_a_failed_library_call_raises(fake, function, arg, result):
     assert len(lib.calls) == 1
 
 
-def test_the_re_run_result_is_not_examined(fake):
-    lib = fake(needed=30, fill=b"\x01")
-    lib.result = [1, 0]  # the second call "fails"
-    assert sysprobe.sha1(b"x") == "01" * 30
+@pytest.mark.parametrize("function, arg, needed", [(sysprobe.sha1, b"x", 30),
+                                                  (sysprobe.base64_decode, b"QQ==", 100_001)])
+def test_a_failed_re_run_is_reported_like_the_first_call(fake, function, arg, needed):
+    lib = fake(needed=needed, fill=b"\x01")
+    lib.result = [1, 0]  # the repeat call fails: its buffer holds nothing usable
+    with pytest.raises(ValueError, match="^Checksum failed!$") as info:
+        function(arg)
     assert len(lib.calls) == 2
+    assert last_line(info) == {sysprobe.sha1: 70, sysprobe.base64_decode: 88}[function]
+
+
+def last_line(info):
+    tb = info.value.__traceback__
+    while tb.tb_next:
+        tb = tb.tb_next
+    return tb.tb_lineno
 
 
 @pytest.mark.parametrize("reported", [-1, 200_000])

@@ -265,12 +265,19 @@ def test_sha1_and_chdir_of_large_inputs(memory_returns):
     assert sysprobe.chdir("x" * MIB) is False  # name too long: the library reports failure
 
 
-def test_chdir_path_ends_at_its_first_nul(tmp_path, monkeypatch):
-    # The library gets a zero-terminated string: whatever follows a NUL is not seen.
+@pytest.mark.parametrize("path", ["inside\0/no/such/directory", "\0", "inside\0"])
+def test_chdir_refuses_a_path_with_a_nul(tmp_path, monkeypatch, use_lib, path):
+    # The library reads a zero-terminated string, so it would see another path.
     monkeypatch.chdir(tmp_path)
     (tmp_path / "inside").mkdir()
-    assert sysprobe.chdir("inside\0/no/such/directory") is True
-    assert sysprobe.getcwd() == str(tmp_path / "inside")
+    assert sysprobe.chdir(path) is False
+    assert sysprobe.getcwd() == str(tmp_path)
+
+    class Untouchable:
+        def __getattr__(self, name):
+            raise AssertionError(f"lib.{name} called")
+    use_lib(Untouchable())
+    assert sysprobe.chdir(path) is False
 
 
 OAEP = asym.OAEP(mgf=asym.MGF1(hashes.SHA256()), algorithm=hashes.SHA256(), label=None)

@@ -84,6 +84,7 @@ CASES = [
     ("chdir-none", sysprobe.chdir, (None,), {}, AttributeError),
     ("chdir-surrogate", sysprobe.chdir, ("\udcff",), {}, UnicodeEncodeError),
     ("chdir-keyword", sysprobe.chdir, (), {"path": "."}, TypeError),
+    ("chdir-nul", sysprobe.chdir, ("/tmp\0x",), {}, None),
     ("getcwd", sysprobe.getcwd, (), {}, None),
     ("getcwd-args", sysprobe.getcwd, (1,), {}, TypeError),
     # Inventory entry

@@ -16,7 +16,7 @@ from brantel import _sysprobe_internal as internal
 BOUND_IN_ORDER = [
     "__builtins__", "sys", "Path", "logging", "RotatingFileHandler", "logger", "handler", "traceback",
     "ffi", "lib", "os", "time", "subprocess", "base64", "json", "Tuple", "List",
-    "sha1", "base64_decode", "chdir", "getcwd",
+    "sha1", "base64_decode", "chdir", "getcwd", "_C_API",
 ]
 
 
@@ -32,6 +32,7 @@ def test_attributes_are_bound_in_load_order():
     assert names.index("__file__") < names.index("__builtins__")
     public = {n for n in names if not n.startswith("__")}
     assert public == set(BOUND_IN_ORDER) - {"__builtins__"}
+    assert names[-1] == "_C_API"  # published last, once everything in it exists
 
 
 def test_attributes_are_the_expected_objects():
@@ -83,10 +84,15 @@ def test_import_from_a_subinterpreter_is_refused():
     result = run_python("""
         import sys
         import brantel.brantel_sysprobe
-        import _xxsubinterpreters as interpreters
-        sub = interpreters.create()
         try:
-            interpreters.run_string(sub, f"import sys; sys.path[:] = {sys.path!r}; import brantel.brantel_sysprobe")
+            import _xxsubinterpreters as interpreters
+            sub = interpreters.create()
+        except ImportError:  # 3.13: legacy settings, so that the module's own guard is reached
+            import _interpreters as interpreters
+            sub = interpreters.create("legacy")
+        try:
+            failed = interpreters.run_string(sub, f"import sys; sys.path[:] = {sys.path!r}; import brantel.brantel_sysprobe")
+            print(failed.type.__name__, failed.msg)  # 3.13 hands the exception back
         except Exception as exc:
             print(type(exc).__name__, exc)
     """)
@@ -124,17 +130,48 @@ def test_load_failures(prelude, error):
     assert "in init brantel.brantel_sysprobe" in result.stderr
 
 
-def test_failed_load_can_be_retried():
-    result = run_python("""
-        import sys
-        real = sys.platform
-        sys.platform = 'sunos5'
+@pytest.mark.parametrize("break_it, mend_it", [
+    ("real = sys.platform; sys.platform = 'sunos5'", "sys.platform = real"),
+    ("sys.modules['brantel.brantel_decryption_'] = None", "del sys.modules['brantel.brantel_decryption_']"),
+])
+def test_failed_load_can_be_retried_and_leaves_no_handler(break_it, mend_it):
+    result = run_python(f"""
+        import logging, sys
+        {break_it}
         try:
             import brantel.brantel_sysprobe
-        except NotImplementedError:
+        except ImportError if 'decryption' in {break_it!r} else NotImplementedError:
             pass
-        sys.platform = real
+        logger = logging.getLogger('brantel.brantel_sysprobe')
+        print(len(logger.handlers))
+        {mend_it}
         import brantel.brantel_sysprobe as m
-        print(m.sha1(b'') , len(m.logger.handlers))
+        print(m.sha1(b''), len(m.logger.handlers), m.handler.stream is not None)
     """)
-    assert result.stdout.split() == ["da39a3ee5e6b4b0d3255bfef95601890afd80709", "2"]
+    assert result.stdout.split() == ["0", "da39a3ee5e6b4b0d3255bfef95601890afd80709", "1", "True"], result.stderr
+
+
+@pytest.mark.parametrize("replace_with", ["1", "lambda: None", "type('T', (), {})()"])
+def test_internal_functions_do_not_depend_on_the_module_attributes(replace_with):
+    # The function type once came from type(sha1): replacing sha1 crashed the import.
+    result = run_python(f"""
+        import brantel.brantel_sysprobe as m
+        m.sha1 = {replace_with}
+        from brantel import _sysprobe_internal as svc
+        print(len(svc.urandom(5)), svc.aes_gcm_decryptor(b"k" * 32, svc.aes_gcm_encryptor(b"k" * 32, b"x", b"n"), b"n"))
+        print(type(svc.urandom).__name__)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["5", "b'x'", "sysprobe_function"]
+
+
+@pytest.mark.parametrize("replace_with", ["1", "None", "__import__('datetime').datetime_CAPI"])
+def test_a_replaced_frame_capsule_fails_the_import_cleanly(replace_with):
+    result = run_python(f"""
+        import brantel.brantel_sysprobe as m
+        m._C_API = {replace_with}
+        import brantel._sysprobe_internal
+    """)
+    assert result.returncode == 1, result.stderr
+    assert result.stderr.rstrip().endswith(
+        "ImportError: brantel.brantel_sysprobe._C_API is not the capsule brantel.brantel_sysprobe._C_API")

@@ -2,6 +2,7 @@
 cipher services at once give the results that single-threaded calls give."""
 import os
 import random
+import subprocess
 import sys
 import threading
 import time
@@ -132,3 +133,80 @@ def test_inventories_of_different_tables_do_not_mix(frequent_switches):
     for thread in threads:
         thread.join()
     assert wrong == []
+
+
+# The first cipher and helper calls of a process once imported the companion
+# under C++'s static-initialisation guard: a second thread waiting on the
+# guard held the interpreter lock that the import needed. An import hook that
+# sleeps while the companion is being found makes that window wide.
+COLD_START = r"""
+import importlib.abc, sys, threading, time
+import brantel.brantel_sysprobe as sysprobe
+
+class Slow(importlib.abc.MetaPathFinder):
+    def find_spec(self, name, path=None, target=None):
+        if name == "brantel.brantel_decryption_":
+            time.sleep(0.05)
+        return None
+
+del sys.modules["brantel.brantel_decryption_"]
+sys.meta_path.insert(0, Slow())
+start = threading.Barrier(8)
+results = []
+
+def first_calls():
+    start.wait()
+    from brantel import _sysprobe_internal as svc
+    key, nonce = bytes(32), bytes(12)
+    results.append((sysprobe.sha1(b"abc"), sysprobe.base64_decode(b"QUJD"), len(svc.urandom(8)),
+                    svc.aes_gcm_decryptor(key, svc.aes_gcm_encryptor(key, b"x", nonce), nonce)))
+
+threads = [threading.Thread(target=first_calls) for _ in range(8)]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
+print(len(set(results)), len(results))
+"""
+
+
+def test_cold_starts_with_eight_threads_making_their_first_calls_all_finish():
+    runs = [subprocess.Popen([sys.executable, "-c", COLD_START], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True) for _ in range(20)]
+    outcomes, deadline = [], time.monotonic() + 180  # one budget for all of them
+    for run in runs:
+        try:
+            out, err = run.communicate(timeout=max(1.0, deadline - time.monotonic()))
+            outcomes.append((out.split(), err[-300:]))
+        except subprocess.TimeoutExpired:
+            run.kill()
+            run.communicate()
+            outcomes.append(("hung", ""))
+    assert outcomes == [(["1", "8"], "")] * 20
+
+
+@pytest.mark.parametrize("call", [
+    lambda big: svc.aes_gcm_encryptor(KEY, big, NONCE),
+    lambda big: sysprobe.sha1(big),
+    lambda big: sysprobe.base64_decode(big),
+], ids=["gcm", "sha1", "base64"])
+def test_a_long_library_call_lets_other_threads_run(call):
+    big = b"QUJD" * (16 << 20)  # 64 MiB
+    ticks, done = [], threading.Event()
+
+    def ticker():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    while not ticks:
+        time.sleep(0.001)
+    began = time.perf_counter()
+    call(big)
+    ended = time.perf_counter()
+    done.set()
+    thread.join()
+    # With the lock held through the call, the ticker would stop for all of it.
+    during = [tick for tick in ticks if began < tick < ended]
+    gaps = [later - earlier for earlier, later in zip([began] + during, during + [ended])]
+    assert max(gaps) < (ended - began) / 2

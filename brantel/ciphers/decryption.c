@@ -52,6 +52,43 @@ static size_t int_capacity(const int *cell)
     return *cell > 0 ? (size_t)*cell : 0;
 }
 
+/* --- Algorithms, fetched once --- */
+
+/* OpenSSL 3 looks an implicit EVP_sha1() or EVP_aes_256_gcm() up in its provider tables
+ * on every use, which costs more than hashing or sealing a few bytes. Each algorithm is
+ * fetched once for the process instead; CRYPTO_THREAD_run_once makes every thread that
+ * arrives first wait for that one fetch (the library never calls back into Python, so
+ * the wait cannot hold up an import). The fetched objects are kept until exit. Should a
+ * fetch fail, the implicit form is used as before. */
+static CRYPTO_ONCE fetch_once = CRYPTO_ONCE_STATIC_INIT;
+static EVP_MD *sha1_md;
+static EVP_CIPHER *aes_cbc_cipher, *aes_gcm_cipher;
+
+static void fetch_algorithms(void)
+{
+    sha1_md = EVP_MD_fetch(NULL, "SHA1", NULL);
+    aes_cbc_cipher = EVP_CIPHER_fetch(NULL, "AES-256-CBC", NULL);
+    aes_gcm_cipher = EVP_CIPHER_fetch(NULL, "AES-256-GCM", NULL);
+    ERR_clear_error();
+}
+
+static const EVP_MD *sha1_algorithm(void)
+{
+    return CRYPTO_THREAD_run_once(&fetch_once, fetch_algorithms) && sha1_md != NULL ? sha1_md : EVP_sha1();
+}
+
+static const EVP_CIPHER *aes_cbc_algorithm(void)
+{
+    return CRYPTO_THREAD_run_once(&fetch_once, fetch_algorithms) && aes_cbc_cipher != NULL ? aes_cbc_cipher
+                                                                                         : EVP_aes_256_cbc();
+}
+
+static const EVP_CIPHER *aes_gcm_algorithm(void)
+{
+    return CRYPTO_THREAD_run_once(&fetch_once, fetch_algorithms) && aes_gcm_cipher != NULL ? aes_gcm_cipher
+                                                                                         : EVP_aes_256_gcm();
+}
+
 /* --- SHA-1 --- */
 
 int sha1(const unsigned char *message, size_t message_len, unsigned char *digest, unsigned int *digest_len)
@@ -65,7 +102,7 @@ int sha1(const unsigned char *message, size_t message_len, unsigned char *digest
     capacity = *digest_len;
     if (bad_span(digest, capacity))
         return fail();
-    if (!EVP_Digest(message != NULL ? message : EMPTY, message_len, md, &md_len, EVP_sha1(), NULL))
+    if (!EVP_Digest(message != NULL ? message : EMPTY, message_len, md, &md_len, sha1_algorithm(), NULL))
         return fail();
     *digest_len = md_len;
     if (md_len <= capacity)
@@ -250,14 +287,16 @@ int random_buffer(unsigned int n, unsigned char *buf)
 static int aes_init(EVP_CIPHER_CTX *ctx, const EVP_CIPHER *cipher, int enc,
                     const unsigned char *key, const unsigned char *iv, size_t iv_len)
 {
-    if (EVP_CipherInit_ex(ctx, cipher, NULL, NULL, NULL, enc) != 1
-        || EVP_CIPHER_CTX_get_key_length(ctx) != AES_KEY_LEN)
+    /* The key and IV lengths are the cipher object's own fields; asking the context would
+     * query the provider each time. The usual IV length needs a single initialisation. */
+    if (EVP_CIPHER_get_key_length(cipher) != AES_KEY_LEN)
         return 0;
-    if (iv_len != (size_t)EVP_CIPHER_CTX_get_iv_length(ctx)) {
-        if (EVP_CIPHER_CTX_get_mode(ctx) != EVP_CIPH_GCM_MODE || iv_len > INT_MAX
-            || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, (int)iv_len, NULL) != 1)
-            return 0;
-    }
+    if (iv_len == (size_t)EVP_CIPHER_get_iv_length(cipher))
+        return EVP_CipherInit_ex(ctx, cipher, NULL, key, iv, enc) == 1;
+    if (EVP_CIPHER_get_mode(cipher) != EVP_CIPH_GCM_MODE || iv_len > INT_MAX
+        || EVP_CipherInit_ex(ctx, cipher, NULL, NULL, NULL, enc) != 1
+        || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, (int)iv_len, NULL) != 1)
+        return 0;
     return EVP_CipherInit_ex(ctx, NULL, NULL, key, iv, enc) == 1;
 }
 
@@ -309,7 +348,7 @@ int aes_cbc_encrypt(const unsigned char *key, const unsigned char *iv, size_t iv
     needed = plain_len - plain_len % AES_BLOCK_LEN + AES_BLOCK_LEN;
 
     ctx = EVP_CIPHER_CTX_new();
-    ok = ctx != NULL && aes_init(ctx, EVP_aes_256_cbc(), 1, key, iv, iv_len);
+    ok = ctx != NULL && aes_init(ctx, aes_cbc_algorithm(), 1, key, iv, iv_len);
     /* Every input is checked before the first write; past here only an internal library
      * fault can fail, and ciphertext is the only thing that reaches out. */
     if (ok && needed <= capacity)
@@ -341,7 +380,7 @@ int aes_cbc_decrypt(const unsigned char *key, const unsigned char *iv, size_t iv
     /* The padding is only known good after the last block, so nothing reaches out before. */
     ok = (plain = OPENSSL_malloc(cipher_len)) != NULL
          && (ctx = EVP_CIPHER_CTX_new()) != NULL
-         && aes_init(ctx, EVP_aes_256_cbc(), 0, key, iv, iv_len)
+         && aes_init(ctx, aes_cbc_algorithm(), 0, key, iv, iv_len)
          && aes_update(ctx, plain, &written, cipher, cipher_len)
          && aes_final(ctx, plain, &written)
          && written <= INT_MAX;
@@ -372,7 +411,7 @@ int aes_gcm_encrypt(const unsigned char *key, const unsigned char *nonce, size_t
     /* The context is set up even when out is too small, so that a nonce the cipher refuses
      * fails the first call rather than the caller's second one. */
     ctx = EVP_CIPHER_CTX_new();
-    ok = ctx != NULL && aes_init(ctx, EVP_aes_256_gcm(), 1, key, nonce, nonce_len);
+    ok = ctx != NULL && aes_init(ctx, aes_gcm_algorithm(), 1, key, nonce, nonce_len);
     /* Straight into out: every input is checked by now, and only ciphertext is written. */
     if (ok && needed <= capacity)
         ok = aes_update(ctx, out, &written, plain, plain_len) && aes_final(ctx, out, &written)
@@ -408,7 +447,7 @@ int aes_gcm_decrypt(const unsigned char *key, const unsigned char *nonce, size_t
      * The tag is checked even when out is too small, so that a forgery fails the first call. */
     ok = (plain = OPENSSL_malloc(text_len != 0 ? text_len : 1)) != NULL
          && (ctx = EVP_CIPHER_CTX_new()) != NULL
-         && aes_init(ctx, EVP_aes_256_gcm(), 0, key, nonce, nonce_len)
+         && aes_init(ctx, aes_gcm_algorithm(), 0, key, nonce, nonce_len)
          && aes_update(ctx, plain, &written, cipher, text_len)
          && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, GCM_TAG_LEN, tag) == 1
          && aes_final(ctx, plain, &written)
@@ -472,33 +511,9 @@ static int der_take(const unsigned char **p, const unsigned char *end, unsigned 
     return 1;
 }
 
-/* Finds the RSAPublicKey in a DER SubjectPublicKeyInfo for rsaEncryption that spans exactly
- * der_len bytes: SEQUENCE { SEQUENCE { OID, NULL or nothing }, BIT STRING { 0, key } }. */
-static int spki_rsa_key(const unsigned char *der, size_t der_len, const unsigned char **key, size_t *key_len)
-{
-    const unsigned char *p = der, *end = der + der_len, *spki, *alg, *bits, *null;
-    size_t spki_len, alg_len, bits_len, null_len;
-
-    if (!der_take(&p, end, DER_SEQUENCE, &spki, &spki_len) || p != end)
-        return 0;
-    p = spki;
-    end = spki + spki_len;
-    if (!der_take(&p, end, DER_SEQUENCE, &alg, &alg_len) || !der_take(&p, end, DER_BIT_STRING, &bits, &bits_len)
-        || p != end)
-        return 0;
-    if (alg_len < sizeof(RSA_ENCRYPTION_OID) || memcmp(alg, RSA_ENCRYPTION_OID, sizeof(RSA_ENCRYPTION_OID)) != 0)
-        return 0;
-    p = alg + sizeof(RSA_ENCRYPTION_OID);
-    end = alg + alg_len;
-    if (p != end && (!der_take(&p, end, DER_NULL, &null, &null_len) || null_len != 0 || p != end))
-        return 0;
-    /* The first content byte counts the unused bits; a key is whole bytes. */
-    if (bits_len < 2 || bits[0] != 0)
-        return 0;
-    *key = bits + 1;
-    *key_len = bits_len - 1;
-    return 1;
-}
+/* What the quick path makes of an input: a key; a refusal, for a form it knows that is
+ * broken or carries bytes too many or too few; or nothing it knows, left to the decoder. */
+enum { KEY_UNKNOWN, KEY_REFUSED, KEY_FOUND };
 
 /* An RSAPublicKey that fills exactly der_len bytes, as a new key; NULL otherwise. */
 static EVP_PKEY *pkcs1_rsa_key(const unsigned char *der, size_t der_len)
@@ -516,15 +531,41 @@ static EVP_PKEY *pkcs1_rsa_key(const unsigned char *der, size_t der_len)
     return pkey;
 }
 
-/* DER SubjectPublicKeyInfo or RSAPublicKey; the two differ in their second element. */
-static EVP_PKEY *der_rsa_key(const unsigned char *der, size_t der_len)
+/* An RSAPublicKey exactly, or a SubjectPublicKeyInfo for rsaEncryption:
+ * SEQUENCE { SEQUENCE { OID, NULL or nothing }, BIT STRING { 0, RSAPublicKey } }. Bytes after
+ * the outer SEQUENCE, unused bits or bytes beside the key in the BIT STRING are refused, as
+ * is an RSAPublicKey that does not parse; other algorithms and other encodings of the
+ * lengths are left to the decoder. */
+static int der_rsa_key(const unsigned char *der, size_t der_len, EVP_PKEY **pkey)
 {
-    const unsigned char *key;
-    size_t key_len;
+    const unsigned char *p = der, *end = der + der_len, *outer, *alg, *bits, *null;
+    size_t outer_len, alg_len, bits_len, null_len;
 
-    if (spki_rsa_key(der, der_len, &key, &key_len))
-        return pkcs1_rsa_key(key, key_len);
-    return pkcs1_rsa_key(der, der_len);
+    if (!der_take(&p, end, DER_SEQUENCE, &outer, &outer_len))
+        return KEY_UNKNOWN;
+    if (p != end)
+        return KEY_REFUSED;
+    if (outer_len != 0 && outer[0] != DER_SEQUENCE) {
+        /* SEQUENCE { INTEGER, INTEGER }: an RSAPublicKey. */
+        *pkey = pkcs1_rsa_key(der, der_len);
+        return *pkey != NULL ? KEY_FOUND : KEY_REFUSED;
+    }
+    p = outer;
+    end = outer + outer_len;
+    if (!der_take(&p, end, DER_SEQUENCE, &alg, &alg_len) || !der_take(&p, end, DER_BIT_STRING, &bits, &bits_len)
+        || p != end)
+        return KEY_UNKNOWN;
+    if (alg_len < sizeof(RSA_ENCRYPTION_OID) || memcmp(alg, RSA_ENCRYPTION_OID, sizeof(RSA_ENCRYPTION_OID)) != 0)
+        return KEY_UNKNOWN;
+    p = alg + sizeof(RSA_ENCRYPTION_OID);
+    end = alg + alg_len;
+    if (p != end && (!der_take(&p, end, DER_NULL, &null, &null_len) || null_len != 0 || p != end))
+        return KEY_UNKNOWN;
+    /* The first content byte counts the unused bits; a key is whole bytes. */
+    if (bits_len < 2 || bits[0] != 0)
+        return KEY_REFUSED;
+    *pkey = pkcs1_rsa_key(bits + 1, bits_len - 1);
+    return *pkey != NULL ? KEY_FOUND : KEY_REFUSED;
 }
 
 /* Moves *p past the text s when [*p, end) starts with it. */
@@ -586,47 +627,76 @@ static int pem_body(const unsigned char *in, size_t in_len, const unsigned char 
     return 1;
 }
 
-/* PEM armour around the DER form its label names. */
-static EVP_PKEY *pem_rsa_key(const unsigned char *in, size_t in_len)
+/* Whether text other than whitespace follows the last END line of PEM text. */
+static int text_after_pem_end(const unsigned char *in, size_t in_len)
 {
-    const unsigned char *body, *key;
-    unsigned char *der;
-    size_t body_len, significant, pad, der_len, key_len;
-    int pkcs1;
-    EVP_PKEY *pkey = NULL;
+    const unsigned char *p = in, *end = in + in_len, *last = NULL;
+    size_t n = strlen(PEM_END);
 
-    if (!pem_body(in, in_len, &body, &body_len, &pkcs1) || !b64_scan_general(body, body_len, &significant, &pad))
-        return NULL;
+    for (; (size_t)(end - p) >= n; p++)
+        if (memcmp(p, PEM_END, n) == 0)
+            last = p;
+    if (last == NULL)
+        return 0;
+    /* Past the label, to the closing dashes. */
+    for (p = last + n; (size_t)(end - p) >= 5 && memcmp(p, "-----", 5) != 0; p++)
+        if (*p == '\n')
+            return 1;
+    if ((size_t)(end - p) < 5)
+        return 1;
+    for (p += 5; p < end; p++)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')
+            return 1;
+    return 0;
+}
+
+/* PEM armour around either DER form. Armour with text after its END line is refused. */
+static int pem_rsa_key(const unsigned char *in, size_t in_len, EVP_PKEY **pkey)
+{
+    const unsigned char *body;
+    unsigned char *der;
+    size_t body_len, significant, pad, der_len;
+    int pkcs1, verdict;
+
+    if (!pem_body(in, in_len, &body, &body_len, &pkcs1))
+        return text_after_pem_end(in, in_len) ? KEY_REFUSED : KEY_UNKNOWN;
+    if (!b64_scan_general(body, body_len, &significant, &pad))
+        return KEY_UNKNOWN;
     der_len = significant / 4 * 3 - pad;
     if (der_len == 0 || (der = OPENSSL_malloc(der_len)) == NULL)
-        return NULL;
+        return KEY_UNKNOWN;
     b64_decode_sparse(der, body, body_len);
-    if (pkcs1)
-        pkey = pkcs1_rsa_key(der, der_len);
-    else if (spki_rsa_key(der, der_len, &key, &key_len))
-        pkey = pkcs1_rsa_key(key, key_len);
+    verdict = der_rsa_key(der, der_len, pkey);
     OPENSSL_free(der);
-    return pkey;
+    return verdict;
 }
 
-/* The common key forms, by their first byte; NULL for anything else. */
-static EVP_PKEY *quick_rsa_key(const unsigned char *data, size_t len)
+/* The common key forms, by their first byte. */
+static int quick_rsa_key(const unsigned char *data, size_t len, EVP_PKEY **pkey)
 {
     if (data[0] == DER_SEQUENCE)
-        return der_rsa_key(data, len);
+        return der_rsa_key(data, len, pkey);
     if (data[0] == (unsigned char)PEM_BEGIN[0])
-        return pem_rsa_key(data, len);
-    return NULL;
+        return pem_rsa_key(data, len, pkey);
+    return KEY_UNKNOWN;
 }
 
-/* Whatever OpenSSL's decoder makes of the input as an RSA public key; NULL when nothing. */
+/* Whatever OpenSSL's decoder makes of the input as an RSA public key; NULL when nothing.
+ * Binary input must be used up by the key; PEM text may end in whitespace only. */
 static EVP_PKEY *decoded_rsa_key(const unsigned char *data, size_t len)
 {
     EVP_PKEY *pkey = NULL;
     OSSL_DECODER_CTX *dctx;
+    size_t begin_len = strlen(PEM_BEGIN), i;
+    int pem = 0;
 
+    for (i = 0; !pem && len - i >= begin_len && i < len; i++)
+        pem = memcmp(data + i, PEM_BEGIN, begin_len) == 0;
+
+    if (pem && text_after_pem_end(data, len))
+        return NULL;
     dctx = OSSL_DECODER_CTX_new_for_pkey(&pkey, NULL, NULL, "RSA", EVP_PKEY_PUBLIC_KEY, NULL, NULL);
-    if (dctx == NULL || OSSL_DECODER_from_data(dctx, &data, &len) != 1) {
+    if (dctx == NULL || OSSL_DECODER_from_data(dctx, &data, &len) != 1 || (!pem && len != 0)) {
         EVP_PKEY_free(pkey);
         pkey = NULL;
     }
@@ -645,8 +715,8 @@ static EVP_PKEY *load_rsa_public_key(const unsigned char *data, size_t len)
     /* The errors of the attempts that do not match, here or in the decoder, which tries each
      * encoding and structure in turn, are dropped whatever the outcome. */
     ERR_set_mark();
-    pkey = quick_rsa_key(data, len);
-    if (pkey == NULL)
+    pkey = NULL;
+    if (quick_rsa_key(data, len, &pkey) == KEY_UNKNOWN)
         pkey = decoded_rsa_key(data, len);
     ERR_pop_to_mark();
     if (pkey != NULL && EVP_PKEY_is_a(pkey, "RSA") != 1) {

@@ -12,8 +12,10 @@
  *   when that length fits the capacity, otherwise nothing is written and the caller
  *   calls again with a buffer of the reported size. On failure nothing is written to
  *   the output buffer.
- * - No state is kept between calls, nothing stays allocated, and copies of keys or
- *   plaintext are cleansed before they are released. */
+ * - No state is kept between calls, nothing stays allocated (but the algorithms, fetched
+ *   once per process), and copies of keys or plaintext are cleansed before they are
+ *   released.
+ * - Safe to call from several threads at once. */
 
 /* SHA-1 of message_len bytes of message; needed length 20. */
 int sha1(const unsigned char *message, size_t message_len, unsigned char *digest, unsigned int *digest_len);

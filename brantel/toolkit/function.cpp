@@ -259,25 +259,32 @@ PyTypeObject* create_function_type() {
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&FUNCTION_TYPE_SPEC));
 }
 
-OwnedRef make_function(PyTypeObject* type, const FunctionSpec* spec, PyObject* globals,
+PyObject* new_function(PyTypeObject* type, const FunctionSpec* spec, PyObject* globals, const char* module_name,
+                       vectorcallfunc entry) noexcept {
+    return at_boundary([&]() -> PyObject* {
+        if (spec->param_count > MAX_PARAMS) raise(PyExc_SystemError, "too many parameters");
+        OwnedRef self = OwnedRef::checked(type->tp_alloc(type, 0));
+        auto* f = reinterpret_cast<FunctionObject*>(self.get());
+        // tp_alloc zero-fills, so a failure below leaves a valid object to release.
+        f->vectorcall = entry;
+        f->spec = spec;
+        f->name = text(spec->name).release();
+        f->qualname = text(spec->name).release();
+        f->module = text(module_name).release();
+        f->doc = spec->doc ? text(spec->doc).release() : (Py_INCREF(Py_None), Py_None);
+        f->annotations = make_annotations(spec).release();
+        f->code = make_code(spec).release();
+        Py_INCREF(globals);
+        f->globals = globals;
+        f->dotted_name = OwnedRef::checked(PyUnicode_FromFormat("%s.%s", module_name, spec->name)).release();
+        f->tb_codes = OwnedRef::checked(PyDict_New()).release();
+        return self.release();
+    }, static_cast<PyObject*>(nullptr));
+}
+
+OwnedRef make_function(FunctionFactory factory, PyTypeObject* type, const FunctionSpec* spec, PyObject* globals,
                        const char* module_name) {
-    if (spec->param_count > MAX_PARAMS) raise(PyExc_SystemError, "too many parameters");
-    OwnedRef self = OwnedRef::checked(type->tp_alloc(type, 0));
-    auto* f = reinterpret_cast<FunctionObject*>(self.get());
-    // tp_alloc zero-fills, so a failure below leaves a valid object to release.
-    f->vectorcall = dispatch;
-    f->spec = spec;
-    f->name = text(spec->name).release();
-    f->qualname = text(spec->name).release();
-    f->module = text(module_name).release();
-    f->doc = spec->doc ? text(spec->doc).release() : (Py_INCREF(Py_None), Py_None);
-    f->annotations = make_annotations(spec).release();
-    f->code = make_code(spec).release();
-    Py_INCREF(globals);
-    f->globals = globals;
-    f->dotted_name = OwnedRef::checked(PyUnicode_FromFormat("%s.%s", module_name, spec->name)).release();
-    f->tb_codes = OwnedRef::checked(PyDict_New()).release();
-    return self;
+    return OwnedRef::checked(factory(type, spec, globals, module_name, dispatch));
 }
 
 }  // namespace brantel

@@ -2,9 +2,9 @@
 // description (name, first line, calling form, parameters, locals, docstring),
 // sorts out its arguments in one place and runs a typed body.
 //
-// The type object is made once by brantel.brantel_sysprobe; other extension
-// modules of the package create their functions with the same type object
-// (found through an existing function) and their own descriptions.
+// The type object is made once by brantel.brantel_sysprobe; the package's
+// other extension module receives it, with the factory, through the module's
+// frame capsule and creates its functions with its own descriptions.
 #pragma once
 
 #include <Python.h>
@@ -93,10 +93,20 @@ private:
 // Made once by brantel.brantel_sysprobe. New reference or nullptr with an error set.
 PyTypeObject* create_function_type();
 
-// Creates a function object of the given type for a static description.
-// module_name is the value of __module__ and the prefix of traceback names.
-// New reference; throws PyError.
-OwnedRef make_function(PyTypeObject* type, const FunctionSpec* spec, PyObject* globals,
+// Creates a function object of `type` (made by create_function_type) for a
+// static description; its calls enter through `entry`. module_name is the
+// value of __module__ and the prefix of traceback names. New reference, or
+// nullptr with an error set. brantel.brantel_sysprobe hands this to the other
+// extension module together with the type (frame_capsule.hpp).
+using FunctionFactory = PyObject* (*)(PyTypeObject* type, const FunctionSpec* spec, PyObject* globals,
+                                      const char* module_name, vectorcallfunc entry);
+PyObject* new_function(PyTypeObject* type, const FunctionSpec* spec, PyObject* globals, const char* module_name,
+                       vectorcallfunc entry) noexcept;
+
+// factory(type, spec, ...) with this extension module's own argument sorting
+// and body boundary as the entry, so that a body's C++ exceptions are caught
+// in the module that threw them. Throws PyError.
+OwnedRef make_function(FunctionFactory factory, PyTypeObject* type, const FunctionSpec* spec, PyObject* globals,
                        const char* module_name);
 
 }  // namespace brantel
