@@ -51,6 +51,7 @@ examples:
   brantel inventory
   brantel inventory --format json
   brantel dump table.dump
+  brantel table dumps/ --output fleet.sqlite
   brantel inventory --help
 """
 
@@ -316,6 +317,10 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
     dump.add_argument("file", metavar="FILE", type=_not_empty("FILE"), help="the dump file to write")
     _add_sources(dump)
     dump.set_defaults(handler=run_dump)
+
+    from brantel import fleet_cli  # light: it loads its own modules only when run
+
+    fleet_cli.add_command(commands)
     return parser
 
 
