@@ -332,9 +332,13 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
     pytest.importorskip("mypy")
     example = tmp_path / "example.py"
     example.write_text(textwrap.dedent(USAGE) + extra + "\n")
+    env = dict(os.environ)
+    package_root = pathlib.Path(fleet.__file__).resolve().parents[1]
+    if package_root.name not in ("site-packages", "dist-packages"):
+        # An editable install only; mypy refuses site-packages on MYPYPATH and finds an installed package itself.
+        env["MYPYPATH"] = str(package_root)
     result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(example)],
-                            capture_output=True, text=True, cwd=tmp_path,
-                            env={**os.environ, "MYPYPATH": str(pathlib.Path(fleet.__file__).resolve().parents[1])})
+                            capture_output=True, text=True, cwd=tmp_path, env=env)
     if error is None:
         assert result.returncode == 0, result.stdout + result.stderr
     else:
