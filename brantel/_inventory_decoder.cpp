@@ -55,7 +55,7 @@ PyObject* keys[KEY_COUNT];
 
 inline PyObject* key(KeyId id) noexcept { return keys[id]; }
 
-// --- names of SMBIOS codes, as the SMBIOS specification (and dmidecode) spells them ---
+// --- names of SMBIOS codes, as SMBIOS names them (and dmidecode prints them) ---
 
 struct NameTable {
     const char* const* names;
