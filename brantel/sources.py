@@ -294,7 +294,19 @@ def _read_at_most(stream: "BinaryIO", path: str, what: str, size: int) -> bytes:
 def _read_file(path: str, what: str, hint: str | None = None) -> bytes:
     """A whole file of at most MAX_INPUT bytes."""
     with _open(path, what, hint) as stream:
-        data = _read_at_most(stream, path, what, MAX_INPUT + 1)
+        # Ask for the size the file reports (plus one byte, to see whether it
+        # goes on): a read of MAX_INPUT + 1 makes the interpreter allocate the
+        # whole bound first, which costs more than the read of a small table.
+        # Files whose size is unknown or wrong (devices, some sysfs and proc
+        # files) are then read on up to the bound.
+        try:
+            reported = os.fstat(stream.fileno()).st_size
+        except (OSError, AttributeError, ValueError):
+            reported = 0
+        first = min(max(reported, 0), MAX_INPUT) + 1
+        data = _read_at_most(stream, path, what, first)
+        if len(data) == first and first <= MAX_INPUT:
+            data += _read_at_most(stream, path, what, MAX_INPUT + 1 - len(data))
     if len(data) > MAX_INPUT:
         raise _refuse_large(path)
     return data
