@@ -17,6 +17,7 @@ import pytest
 import brantel
 from brantel import fleet, fleet_cli, sources
 import smbios_builder as sb
+from conftest import CORPUS
 
 SAMPLE = sources.sample_blob()
 
@@ -349,7 +350,7 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
 
 
 def test_corpus_with_garbage(corpus_blobs, tmp_path, monkeypatch):
-    """52 real tables (as dumps and blobs) and three garbage files: rows as the decoder says."""
+    """The real tables (as dumps and blobs) and three garbage files: rows as the decoder says."""
     monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
     folder = tmp_path / "corpus"
     folder.mkdir()
@@ -390,6 +391,10 @@ def readme_queries():
 
 
 def test_the_readme_queries_answer_on_the_corpus(corpus_blobs, tmp_path, monkeypatch):
+    # The README shows the output for the whole corpus, which only lies beside
+    # a checkout (the repository carries a part of it).
+    if not CORPUS.is_dir():
+        pytest.skip("the whole SMBIOS corpus is not present")
     monkeypatch.chdir(tmp_path)
     (tmp_path / "fleet").mkdir()
     for path in corpus_blobs:
