@@ -171,7 +171,7 @@ void add_device_size(Call& call, Total& total, ItemList& items, const Number& si
         add_times_1024(total, size);
         return;
     }
-    OwnedRef mask = OwnedRef::checked(PyLong_FromLong(~SIZE_IN_KIB));
+    OwnedRef mask = OwnedRef::checked(PyLong_FromLongLong(~SIZE_IN_KIB));
     OwnedRef cleared = OwnedRef::checked(PyNumber_And(size.big.get(), mask.get()));
     total.add_object(cleared.get());
 }
