@@ -190,6 +190,9 @@ def test_cold_starts_with_eight_threads_making_their_first_calls_all_finish():
     lambda big: sysprobe.sha1(big),
     lambda big: sysprobe.base64_decode(big),
 ], ids=["gcm", "sha1", "base64"])
+# Under the sanitizers the 64 MiB allocations made with the lock held (by design)
+# take as long as the library's work, so the timing says nothing about the lock.
+@pytest.mark.skipif(os.environ.get("BRANTEL_SANITIZE") == "1", reason="timing is not meaningful under the sanitizers")
 def test_a_long_library_call_lets_other_threads_run(call):
     big = b"QUJD" * (16 << 20)  # 64 MiB
     ticks, done = [], threading.Event()
