@@ -3,9 +3,20 @@
     python benchmarks/bench_ciphers.py [--repeat N]
 
 Prints microseconds per call for each pair and the ratio service / cryptography
-next to its goal. A benchmark, not a test: it never fails.
+next to its goal, then the AES-GCM services against the floor of the libcrypto
+that the companion links: a small C helper, compiled here with the system
+compiler and loaded with ctypes, that does what a stateless call must (a fresh
+context, one update, the tag, nothing else). A benchmark, not a test: it never fails.
 """
 import argparse
+import atexit
+import ctypes
+import os
+import shlex
+import shutil
+import subprocess
+import sysconfig
+import tempfile
 import timeit
 
 from cryptography.hazmat.primitives import hashes, padding, serialization
@@ -13,6 +24,7 @@ from cryptography.hazmat.primitives.asymmetric import padding as asym, rsa
 from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 
+import brantel.brantel_decryption_  # noqa: F401  (its libcrypto is loaded before the helper's)
 from brantel import _sysprobe_internal as svc
 
 KEY = bytes(range(32))
@@ -60,17 +72,148 @@ def per_call_us(function, repeat):
     return min(timer.repeat(repeat=repeat, number=number)) / number * 1e6
 
 
+def paired_us(first, second, repeat):
+    """per_call_us of both, their rounds taken in turn so that a change in the machine's
+    load between them reaches both alike."""
+    timers = [timeit.Timer(first), timeit.Timer(second)]
+    numbers = [timer.autorange()[0] for timer in timers]
+    best = [float("inf"), float("inf")]
+    for _ in range(repeat):
+        for i, timer in enumerate(timers):
+            best[i] = min(best[i], timer.timeit(numbers[i]) / numbers[i] * 1e6)
+    return best
+
+
+# The floor: the companion's AES-GCM work with nothing around it. The arguments are set once,
+# so that each timed call is a ctypes call without arguments to convert; the cipher is
+# fetched once, as the companion does.
+FLOOR_SOURCE = r"""
+#include <openssl/evp.h>
+
+static EVP_CIPHER *gcm;
+static const unsigned char *key, *nonce, *in;
+static unsigned char *out, *tag;
+static int in_len;
+
+int floor_prepare(const unsigned char *k, const unsigned char *n, const unsigned char *i, int i_len,
+                  unsigned char *o, unsigned char *t)
+{
+    if (gcm == NULL && (gcm = EVP_CIPHER_fetch(NULL, "AES-256-GCM", NULL)) == NULL)
+        return 0;
+    key = k, nonce = n, in = i, in_len = i_len, out = o, tag = t;
+    return 1;
+}
+
+/* Encrypts in into out and leaves the tag in tag. */
+int floor_seal(void)
+{
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    int n = 0, ok = ctx != NULL && EVP_EncryptInit_ex(ctx, gcm, NULL, key, nonce) == 1
+                    && EVP_EncryptUpdate(ctx, out, &n, in, in_len) == 1
+                    && EVP_EncryptFinal_ex(ctx, out + n, &n) == 1
+                    && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, 16, tag) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    return ok;
+}
+
+/* Decrypts in into out and checks it against tag. */
+int floor_open(void)
+{
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    int n = 0, ok = ctx != NULL && EVP_DecryptInit_ex(ctx, gcm, NULL, key, nonce) == 1
+                    && EVP_DecryptUpdate(ctx, out, &n, in, in_len) == 1
+                    && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, 16, tag) == 1
+                    && EVP_DecryptFinal_ex(ctx, out + n, &n) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    return ok;
+}
+
+/* What a call costs the harness alone. */
+int floor_nothing(void) { return 1; }
+"""
+
+
+def build_floor():
+    """The floor helper, compiled against the OpenSSL the companion was built with and
+    loaded into this process, where the companion's libcrypto is already loaded."""
+    from brantel.ciphers.build_decryption import crypto_libraries, find_openssl
+
+    include_dirs, library_dirs = find_openssl()
+    work = tempfile.mkdtemp(prefix="brantel-gcm-floor-")
+    atexit.register(shutil.rmtree, work, True)
+    source, library = os.path.join(work, "floor.c"), os.path.join(work, "floor.so")
+    with open(source, "w") as f:
+        f.write(FLOOR_SOURCE)
+    compiler = shlex.split(os.environ.get("CC") or sysconfig.get_config_var("CC") or "cc")
+    command = compiler + ["-O2", "-shared", "-fPIC", source, "-o", library]
+    command += ["-I" + d for d in include_dirs] + ["-L" + d for d in library_dirs]
+    command += ["-Wl,-rpath," + d for d in library_dirs] + ["-l" + name for name in crypto_libraries()]
+    subprocess.run(command, check=True)
+    helper = ctypes.CDLL(library)
+    for name in ("floor_seal", "floor_open", "floor_nothing"):
+        getattr(helper, name).argtypes, getattr(helper, name).restype = [], ctypes.c_int
+    return helper
+
+
+def loaded_libcrypto():
+    """The libcrypto files mapped into this process (Linux), else None."""
+    try:
+        with open("/proc/self/maps") as maps:
+            return sorted({line.split()[-1] for line in maps if "/libcrypto" in line})
+    except OSError:
+        return None
+
+
+def floor_cases(helper):
+    """(label, service call, floor call, goal ratio). Each floor call is set up just before
+    it is timed, since the helper holds one set of arguments."""
+    for size in (64 * 1024, 16):
+        plain = bytes(i % 251 for i in range(size))
+        sealed = AESGCM(KEY).encrypt(NONCE, plain, None)
+        out, tag = ctypes.create_string_buffer(size + 16), ctypes.create_string_buffer(sealed[size:], 16)
+
+        def seal(p=plain, o=out, t=tag):
+            if helper.floor_prepare(KEY, NONCE, p, len(p), o, t) != 1 or helper.floor_seal() != 1:
+                raise SystemExit("the floor helper failed to encrypt")
+            return helper.floor_seal
+
+        def open_(s=sealed, o=out, t=tag):
+            if helper.floor_prepare(KEY, NONCE, s, len(s) - 16, o, t) != 1 or helper.floor_open() != 1:
+                raise SystemExit("the floor helper failed to decrypt")
+            return helper.floor_open
+
+        yield (f"aes_gcm_encryptor {size} B", lambda p=plain: svc.aes_gcm_encryptor(KEY, p, NONCE), seal, 1.1)
+        yield (f"aes_gcm_decryptor {size} B", lambda s=sealed: svc.aes_gcm_decryptor(KEY, s, NONCE), open_, 1.1)
+
+
+def print_row(label, mine, reference, goal):
+    ratio = mine / reference
+    verdict = "" if goal is None else ("ok" if ratio <= goal else "MISSED")
+    goal_text = "" if goal is None else f"{goal:.1f}x"
+    print(f"{label:26} {mine:11.2f} {reference:10.2f} {ratio:6.2f}x {goal_text:>6} {verdict}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=7, help="timing rounds per case (best is kept)")
     args = parser.parse_args()
     print(f"{'case':26} {'service µs':>11} {'crypto µs':>10} {'ratio':>7} {'goal':>6}")
     for label, ours, theirs, goal in cases():
-        mine, reference = per_call_us(ours, args.repeat), per_call_us(theirs, args.repeat)
-        ratio = mine / reference
-        verdict = "" if goal is None else ("ok" if ratio <= goal else "MISSED")
-        goal_text = "" if goal is None else f"{goal:.1f}x"
-        print(f"{label:26} {mine:11.2f} {reference:10.2f} {ratio:6.2f}x {goal_text:>6} {verdict}")
+        print_row(label, per_call_us(ours, args.repeat), per_call_us(theirs, args.repeat), goal)
+
+    helper = build_floor()
+    mapped = loaded_libcrypto()
+    if mapped is None:
+        print("\nlibcrypto: not checked on this platform")
+    elif len(mapped) == 1:
+        print(f"\nlibcrypto: {mapped[0]} (the companion's and the floor's)")
+    else:
+        print(f"\nlibcrypto: SEVERAL LOADED, the floor may not use the companion's: {', '.join(mapped)}")
+    harness = per_call_us(helper.floor_nothing, args.repeat)
+    print(f"floor: fresh context, one update, tag, final; a ctypes call alone costs {harness:.2f} µs of it")
+    print(f"{'case':26} {'service µs':>11} {'floor µs':>10} {'ratio':>7} {'goal':>6}")
+    for label, ours, prepare_floor, goal in floor_cases(helper):
+        print_row(label, *paired_us(ours, prepare_floor(), args.repeat), goal)
 
 
 if __name__ == "__main__":

@@ -42,6 +42,10 @@ class Out:
     def guard_intact(self):
         return ffi.buffer(self.buf)[self.capacity:] == bytes([FILL]) * GUARD
 
+    def zeroed(self, n):
+        """The first n bytes are zero and the rest as preset."""
+        return ffi.buffer(self.buf)[:] == bytes(n) + bytes([FILL]) * (self.capacity + GUARD - n)
+
 
 def produce(call, cell_type="int *"):
     """Runs call(buf, cell) through the capacity protocol: a first call into a 1-byte buffer,
@@ -170,7 +174,7 @@ def test_cbc_wrong_iv_length(iv_len):
 # --- AES-256-GCM ---
 
 @pytest.mark.parametrize("nonce_len", [12, 8, 16, 60, 128])
-@pytest.mark.parametrize("size", [0, 1, 65536])
+@pytest.mark.parametrize("size", [0, 1, 15, 16, 17, 65536])
 def test_gcm_interop(nonce_len, size):
     nonce, plain = os.urandom(nonce_len), os.urandom(size)
     ours = produce(lambda buf, cell: lib.aes_gcm_encrypt(KEY, nonce, nonce_len, plain, size, buf, cell))
@@ -204,10 +208,68 @@ def flip(data, index):
 @pytest.mark.parametrize("capacity", [64, 1])
 def test_gcm_decrypt_rejects(key, nonce, cipher, capacity):
     # A forgery must fail even when the output would not fit: the wrappers never check the
-    # result of their second call.
+    # result of their second call. An output that holds the text was decrypted into before
+    # the tag could be checked and must come back zeroed; a smaller one is never written.
     out = Out(capacity)
     assert lib.aes_gcm_decrypt(key, nonce, len(nonce), out.buf, out.cell, cipher, len(cipher)) == 0
-    assert out.untouched()
+    text_len = len(cipher) - 16
+    assert out.zeroed(text_len if 0 <= text_len <= capacity else 0)
+    assert out.cell[0] == capacity
+
+
+@pytest.mark.parametrize("damage", ["ciphertext", "tag", "cut"])
+@pytest.mark.parametrize("size", [1, 15, 16, 17, 1000, 65536])
+@pytest.mark.parametrize("slack", [0, 7])
+def test_gcm_failed_tag_leaves_no_plaintext(damage, size, slack):
+    plain = bytes(range(1, 256)) * (size // 255 + 1)
+    sealed = AESGCM(KEY).encrypt(NONCE, plain[:size], None)
+    cipher = {"ciphertext": flip(sealed, size // 2), "tag": flip(sealed, len(sealed) - 1),
+              "cut": sealed[:-1]}[damage]
+    out = Out(len(cipher) - 16 + slack)
+    assert lib.aes_gcm_decrypt(KEY, NONCE, 12, out.buf, out.cell, cipher, len(cipher)) == 0
+    assert out.zeroed(len(cipher) - 16)
+
+
+@pytest.mark.parametrize("size", [0, 1, 15, 16, 17])
+@pytest.mark.parametrize("slack", [1, 100])
+def test_gcm_decrypt_into_larger_output(size, slack):
+    plain = os.urandom(size)
+    sealed = AESGCM(KEY).encrypt(NONCE, plain, None)
+    out = Out(size + slack)
+    assert lib.aes_gcm_decrypt(KEY, NONCE, 12, out.buf, out.cell, sealed, len(sealed)) == 1
+    assert out.cell[0] == size
+    assert ffi.buffer(out.buf)[:] == plain + bytes([FILL]) * (slack + GUARD)
+
+
+AT = 48  # where the input sits in the shared buffer of the overlap tests
+
+
+@pytest.mark.parametrize("size", [17, 1000])
+@pytest.mark.parametrize("shift", [-AT, -17, -1, 0, 1, 16], ids=lambda s: "out%+d" % s)
+def test_gcm_decrypt_overlapping_output(size, shift):
+    # Output and input in one buffer, out at AT + shift and the input at AT: in place, out
+    # just before it (-17 ends where a 17-byte input's text starts) or inside it.
+    plain = os.urandom(size)
+    sealed = AESGCM(KEY).encrypt(NONCE, plain, None)
+    whole = ffi.new("unsigned char[]", AT + len(sealed) + 64)
+    ffi.memmove(whole + AT, sealed, len(sealed))
+    cell = ffi.new("int *", size)
+    assert lib.aes_gcm_decrypt(KEY, NONCE, 12, whole + AT + shift, cell, whole + AT, len(sealed)) == 1
+    assert cell[0] == size
+    assert ffi.buffer(whole + AT + shift, size)[:] == plain
+
+
+@pytest.mark.parametrize("shift", [-1, 0, 1, 16])
+def test_gcm_failed_decrypt_leaves_overlapping_input_alone(shift):
+    # An output that shares bytes with the input is decrypted into a scratch buffer, so a
+    # forgery changes neither.
+    forged = flip(AESGCM(KEY).encrypt(NONCE, os.urandom(100), None), 3)
+    whole = ffi.new("unsigned char[]", AT + len(forged) + 64)
+    ffi.memmove(whole + AT, forged, len(forged))
+    before = ffi.buffer(whole)[:]
+    cell = ffi.new("int *", 100)
+    assert lib.aes_gcm_decrypt(KEY, NONCE, 12, whole + AT + shift, cell, whole + AT, len(forged)) == 0
+    assert ffi.buffer(whole)[:] == before
 
 
 @pytest.mark.parametrize("nonce_len", [0, 129])

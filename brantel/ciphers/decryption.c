@@ -424,12 +424,21 @@ int aes_gcm_encrypt(const unsigned char *key, const unsigned char *nonce, size_t
     return 1;
 }
 
+/* Whether [a, a + a_len) and [b, b + b_len) share a byte. Compared as addresses: the two
+ * spans may lie in unrelated objects. */
+static int spans_overlap(const void *a, size_t a_len, const void *b, size_t b_len)
+{
+    uintptr_t x = (uintptr_t)a, y = (uintptr_t)b;
+
+    return a_len != 0 && b_len != 0 && x < y + b_len && y < x + a_len;
+}
+
 int aes_gcm_decrypt(const unsigned char *key, const unsigned char *nonce, size_t nonce_len,
                     unsigned char *out, int *out_len, const unsigned char *cipher, size_t cipher_len)
 {
-    EVP_CIPHER_CTX *ctx = NULL;
-    unsigned char *plain = NULL;
-    unsigned char tag[GCM_TAG_LEN];
+    EVP_CIPHER_CTX *ctx;
+    unsigned char *scratch = NULL, *target;
+    unsigned char tag[GCM_TAG_LEN], nothing[1];
     size_t text_len, capacity, written = 0;
     int ok;
 
@@ -443,23 +452,37 @@ int aes_gcm_decrypt(const unsigned char *key, const unsigned char *nonce, size_t
     /* OpenSSL takes the expected tag through a non-const pointer. */
     memcpy(tag, cipher + text_len, GCM_TAG_LEN);
 
-    /* Decrypted into a scratch buffer: plaintext reaches out only once the tag has matched.
-     * The tag is checked even when out is too small, so that a forgery fails the first call. */
-    ok = (plain = OPENSSL_malloc(text_len != 0 ? text_len : 1)) != NULL
-         && (ctx = EVP_CIPHER_CTX_new()) != NULL
-         && aes_init(ctx, aes_gcm_algorithm(), 0, key, nonce, nonce_len)
-         && aes_update(ctx, plain, &written, cipher, text_len)
-         && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, GCM_TAG_LEN, tag) == 1
-         && aes_final(ctx, plain, &written)
-         && written == text_len;
+    /* The plaintext goes straight into out when it fits there and out shares no byte with
+     * the input; it is written before the tag can be checked, so a failure past that point
+     * cleanses it. A size query, or an out that overlaps the input, is decrypted into a
+     * scratch buffer instead and out receives it only after the tag has matched: the tag is
+     * checked even when out is too small, so that a forgery fails the first call. */
+    if (text_len == 0)
+        target = nothing; /* nothing is written, but the final call wants somewhere */
+    else if (text_len <= capacity && !spans_overlap(out, text_len, cipher, cipher_len))
+        target = out;
+    else
+        target = scratch = OPENSSL_malloc(text_len);
+    ctx = target != NULL ? EVP_CIPHER_CTX_new() : NULL;
+    ok = ctx != NULL && aes_init(ctx, aes_gcm_algorithm(), 0, key, nonce, nonce_len);
     if (ok) {
-        *out_len = (int)text_len;
-        if (text_len != 0 && text_len <= capacity)
-            memcpy(out, plain, text_len);
+        ok = aes_update(ctx, target, &written, cipher, text_len)
+             && EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, GCM_TAG_LEN, tag) == 1
+             && aes_final(ctx, target, &written)
+             && written == text_len;
+        if (!ok && target == out)
+            OPENSSL_cleanse(out, text_len);
     }
     EVP_CIPHER_CTX_free(ctx);
-    OPENSSL_clear_free(plain, text_len != 0 ? text_len : 1);
-    return ok ? 1 : fail();
+    if (scratch != NULL) {
+        if (ok && text_len <= capacity)
+            memcpy(out, scratch, text_len);
+        OPENSSL_clear_free(scratch, text_len);
+    }
+    if (!ok)
+        return fail();
+    *out_len = (int)text_len;
+    return 1;
 }
 
 /* --- RSA --- */

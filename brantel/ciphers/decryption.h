@@ -11,7 +11,7 @@
  *   On success the cell always receives the needed length; the output is written only
  *   when that length fits the capacity, otherwise nothing is written and the caller
  *   calls again with a buffer of the reported size. On failure nothing is written to
- *   the output buffer.
+ *   the output buffer (aes_gcm_decrypt aside, see there).
  * - No state is kept between calls, nothing stays allocated (but the algorithms, fetched
  *   once per process), and copies of keys or plaintext are cleansed before they are
  *   released.
@@ -39,7 +39,12 @@ int aes_cbc_decrypt(const unsigned char *key, const unsigned char *iv, size_t iv
 
 /* AES-256-GCM without associated data. key is 32 bytes; the nonce is 1 to 128 bytes.
  * The ciphertext is followed by its 16-byte tag, so encryption needs plain_len + 16 and
- * decryption yields cipher_len - 16 bytes, after the tag has been verified. */
+ * decryption yields cipher_len - 16 bytes, after the tag has been verified.
+ * Decryption into an output that holds them and shares no byte with cipher writes those
+ * bytes before the tag is known: when the tag (or anything after the nonce was accepted)
+ * fails, they are zero-filled before 0 is returned, so no unverified plaintext is left
+ * there. Bytes past them, a smaller output and an overlapping one are never written on
+ * failure. */
 int aes_gcm_encrypt(const unsigned char *key, const unsigned char *nonce, size_t nonce_len,
                     const unsigned char *plain, size_t plain_len, unsigned char *out, int *out_len);
 int aes_gcm_decrypt(const unsigned char *key, const unsigned char *nonce, size_t nonce_len,
