@@ -147,7 +147,7 @@ def test_missing_paths_folders_and_endless_files(tmp_path):
 def test_a_decoder_fault_is_an_error_row_not_the_end_of_the_run(tmp_path, monkeypatch):
     def failing(blob):
         raise RuntimeError("boom")
-    monkeypatch.setattr(fleet, "_decode", failing)
+    monkeypatch.setattr(fleet.machine_rows, "_decode", failing)
     (tmp_path / "x").write_bytes(server_blob())
     (error,) = fleet.rows([tmp_path])
     assert error["reason"] == "unexpected error: RuntimeError: boom"
@@ -180,7 +180,7 @@ def test_folders_are_searched_in_sorted_order(fleet_folder):
 
 
 def test_jobs_do_not_change_the_rows(fleet_folder, monkeypatch):
-    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
     assert list(fleet.rows([fleet_folder], jobs=3)) == list(fleet.rows([fleet_folder]))
 
 
@@ -188,7 +188,7 @@ def test_jobs_do_not_change_the_rows(fleet_folder, monkeypatch):
 
 
 def test_jsonl_on_stdout_says_which_table_each_line_belongs_to(fleet_folder, monkeypatch):
-    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
     status, out, err = run_cli(fleet_folder, "--jobs", "2")
     lines = [json.loads(line) for line in out.splitlines()]
     assert lines == list(fleet.rows([fleet_folder]))
@@ -334,7 +334,7 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
     example = tmp_path / "example.py"
     example.write_text(textwrap.dedent(USAGE) + extra + "\n")
     env = dict(os.environ)
-    package_root = pathlib.Path(fleet.__file__).resolve().parents[1]
+    package_root = pathlib.Path(brantel.__file__).resolve().parents[1]
     if package_root.name not in ("site-packages", "dist-packages"):
         # An editable install only; mypy refuses site-packages on MYPYPATH and finds an installed package itself.
         env["MYPYPATH"] = str(package_root)
@@ -351,7 +351,7 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
 
 def test_corpus_with_garbage(corpus_blobs, tmp_path, monkeypatch):
     """The real tables (as dumps and blobs) and three garbage files: rows as the decoder says."""
-    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
     folder = tmp_path / "corpus"
     folder.mkdir()
     decoded = {}

@@ -1,0 +1,111 @@
+"""One input's rows: a machine row and its memory devices, or one error row."""
+from __future__ import annotations
+
+import hashlib
+import os
+from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
+
+from brantel.fleet.columns import Row
+from brantel.fleet.inputs import _tables_folder
+from brantel.fleet.reading import _Unreadable, _read, _recognise, _sysfs_blob
+
+_decode: Optional[Callable[[bytes], Dict[str, Any]]] = None
+
+
+def _decoder() -> Callable[[bytes], Dict[str, Any]]:
+    # Looked up on first use so that importing this module stays cheap.
+    global _decode
+    if _decode is None:
+        from brantel import decode
+
+        _decode = decode
+    return _decode
+
+
+def _total(values: Iterable[Optional[int]]) -> Optional[int]:
+    """The sum of the known values; None when none is known."""
+    known = [value for value in values if value is not None]
+    return sum(known) if known else None
+
+
+def _machine_row(path: str, kind: str, digest: str, decoded: Dict[str, Any]) -> Row:
+    system, bios, totals = decoded["system"], decoded["bios"], decoded["totals"]
+    populated = [cpu for cpu in decoded["processors"] if cpu["populated"]]
+    devices = decoded["memory_devices"]
+    # Types of the modules that are there: an empty slot (size 0) often names a type all the same.
+    types = sorted({device["type"] for device in devices if device["type"] and device["size_bytes"] != 0})
+    warnings = decoded["warnings"]
+    return {
+        "row": "machine",
+        "path": path,
+        "source_kind": kind,
+        "smbios_version": decoded["smbios_version"],
+        "system_manufacturer": system["manufacturer"],
+        "system_product": system["product"],
+        "system_version": system["version"],
+        "system_serial_number": system["serial_number"],
+        "system_uuid": system["uuid"],
+        "system_uuid_stored": system["uuid_stored"],
+        "bios_vendor": bios["vendor"],
+        "bios_version": bios["version"],
+        "bios_release_date": bios["release_date"],
+        "processor_sockets": totals["processor_sockets"],
+        "processors_populated": totals["processors_populated"],
+        "processors_enabled": totals["processors_enabled"],
+        "core_count": _total(cpu["core_count"] for cpu in populated),
+        "thread_count": _total(cpu["thread_count"] for cpu in populated),
+        "memory_bytes": totals["memory_bytes"],
+        "memory_device_count": len(devices),
+        "memory_types": ",".join(types) if types else None,
+        "sha256": digest,
+        "warnings": "; ".join(warnings) if warnings else None,
+    }
+
+
+def _device_rows(path: str, digest: str, decoded: Dict[str, Any]) -> List[Row]:
+    return [{
+        "row": "memory_device",
+        "sha256": digest,
+        "path": path,
+        "locator": device["locator"],
+        "bank_locator": device["bank_locator"],
+        "size_bytes": device["size_bytes"],
+        "type": device["type"],
+        "form_factor": device["form_factor"],
+        "speed_mts": device["speed_mts"],
+        "configured_speed_mts": device["configured_speed_mts"],
+        "manufacturer": device["manufacturer"],
+        "serial_number": device["serial_number"],
+        "part_number": device["part_number"],
+    } for device in decoded["memory_devices"]]
+
+
+def _error_row(path: str, digest: Optional[str], reason: str) -> Row:
+    return {"row": "error", "path": path, "sha256": digest, "reason": reason}
+
+
+def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
+    """The rows of one input: a machine row and its device rows, or one error row."""
+    path, reason = item
+    if reason is not None:
+        return [_error_row(path, None, reason)]
+    digest = None
+    try:
+        folder = _tables_folder(path) if os.path.isdir(path) else None
+        if folder is not None:
+            data, blob = _sysfs_blob(folder)
+            kind = "sysfs"
+        else:
+            data = _read(path)
+        digest = hashlib.sha256(data).hexdigest()
+        if folder is None:
+            kind, blob = _recognise(data)
+        try:
+            decoded = _decoder()(blob)
+        except (ValueError, IndexError, TypeError, UnicodeError) as exc:
+            raise _Unreadable(f"the table cannot be decoded: {exc}") from None
+        return [_machine_row(path, kind, digest, decoded)] + _device_rows(path, digest, decoded)
+    except _Unreadable as exc:
+        return [_error_row(path, digest, str(exc))]
+    except Exception as exc:  # a fault of ours must not cost the fleet its other rows
+        return [_error_row(path, digest, f"unexpected error: {type(exc).__name__}: {exc}")]
