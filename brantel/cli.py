@@ -18,6 +18,7 @@ import os
 import sys
 
 from brantel import sources
+from brantel.escaping import json_document, terminal_text
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:  # typing costs import time on every run
@@ -93,8 +94,7 @@ def shown(value: Any) -> str:
     """A value as the report prints it: control characters escaped, None as (not set)."""
     if value is None:
         return NOT_SET
-    text = str(value).strip()
-    return "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text) or BLANK
+    return terminal_text(str(value).strip()) or BLANK
 
 
 def _or_unknown(value: Any, unit: str = "") -> str:
@@ -409,12 +409,6 @@ def _write_text(stdout: Optional[TextIO], text: str) -> None:
     _write_bytes(stdout, text.encode(encoding, "backslashreplace"))
 
 
-def _json_bytes(document: Any) -> bytes:
-    import json
-
-    return (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode("utf-8")
-
-
 def _is_terminal(stream: Optional[TextIO]) -> bool:
     try:
         return stream is not None and stream.isatty()
@@ -443,9 +437,9 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
         from brantel import view
 
         rendered = _rendered(blob, guid, source)
-        _write_bytes(stdout, _json_bytes({"source": source, **view.describe(rendered)}))
+        _write_bytes(stdout, json_document({"source": source, **view.describe(rendered)}))
     elif args.format == "json":
-        _write_bytes(stdout, _json_bytes(_decode(blob, source)))
+        _write_bytes(stdout, json_document(_decode(blob, source)))
     else:
         report = text_report(_decode(blob, source), f"Source: {_describe(source)}")
         _write_text(stdout, report if notice is None else notice + "\n" + report)

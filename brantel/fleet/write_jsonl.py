@@ -3,23 +3,14 @@ from __future__ import annotations
 
 from typing import IO, Any, List, Optional, Union
 
+from brantel.escaping import json_lines
 from brantel.fleet.columns import Row
 from brantel.fleet.outputs import _binary, _open, _TextSink
 from brantel.fleet.parallel import Encoded
 
-_json_encode = None
-
 
 def _jsonl_encode(result: List[Row]) -> Encoded:
-    global _json_encode
-    if _json_encode is None:
-        import json
-
-        _json_encode = json.JSONEncoder(ensure_ascii=False).encode
-    encode = _json_encode
-    # backslashreplace writes a stray surrogate as the \\uXXXX escape that JSON readers take back.
-    text = "".join([encode(row) + "\n" for row in result]).encode("utf-8", "backslashreplace")
-    return result[0]["row"] == "error", len(result) - 1, text
+    return result[0]["row"] == "error", len(result) - 1, json_lines(result)
 
 
 class _JsonlWriter:

@@ -1,0 +1,90 @@
+"""How text from outside (SMBIOS strings, file names) is made safe for where it goes.
+
+Every output of brantel takes its rules from here, so that each rule has one
+definition:
+
+* :func:`terminal_text`: a string as a terminal may show it;
+* :func:`json_document` and :func:`json_lines`: JSON as the command line and
+  the fleet's jsonl write it;
+* :func:`path_text` and :func:`path_bytes`: a file name as text, and its raw
+  bytes when that text cannot hold them.
+"""
+from __future__ import annotations
+
+import os
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:  # typing costs import time on every run of the command line
+    from typing import Any, Iterable, Optional, Union
+
+    StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+__all__ = ["terminal_text", "json_document", "json_lines", "path_text", "path_bytes"]
+
+
+# --- terminals ----------------------------------------------------------------------
+
+
+def terminal_text(text: str) -> str:
+    """``text`` with every character that is not printable written as ``\\xNN``
+    (its code point in hex), so that no control or formatting character reaches
+    the terminal."""
+    return "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text)
+
+
+# --- JSON ---------------------------------------------------------------------------
+
+
+def json_document(document: Any, indent: Optional[int] = 2) -> bytes:
+    """``document`` as UTF-8 JSON text ending with a newline."""
+    import json
+
+    return (json.dumps(document, indent=indent, ensure_ascii=False) + "\n").encode("utf-8")
+
+
+_line_encode = None
+
+
+def json_lines(documents: Iterable[Any]) -> bytes:
+    """Each document as one line of UTF-8 JSON."""
+    global _line_encode
+    if _line_encode is None:
+        import json
+
+        _line_encode = json.JSONEncoder(ensure_ascii=False).encode
+    encode = _line_encode
+    # backslashreplace writes a stray surrogate as the \\uXXXX escape that JSON readers take back.
+    return "".join([encode(document) + "\n" for document in documents]).encode("utf-8", "backslashreplace")
+
+
+# --- file names ---------------------------------------------------------------------
+
+
+def _surrogate_text(char: str) -> str:
+    code = ord(char)
+    # The bytes that are not UTF-8, as os.fsdecode keeps them (U+DC80-U+DCFF).
+    return f"\\x{code - 0xDC00:02x}" if 0xDC80 <= code <= 0xDCFF else f"\\u{code:04x}"
+
+
+def path_text(path: StrPath) -> str:
+    """The text of a file name for showing and storing: its decoded name, with
+    each byte that is not UTF-8 written as ``\\xNN``.  Backslashes are left as
+    they are, so the text alone cannot always tell such a byte from those four
+    characters; :func:`path_bytes` gives the name exactly."""
+    text = os.fsdecode(path)
+    if text.isascii():
+        return text
+    return "".join(_surrogate_text(c) if "\ud800" <= c <= "\udfff" else c for c in text)
+
+
+def path_bytes(path: StrPath) -> Optional[bytes]:
+    """The raw bytes of a file name that is not valid UTF-8; None for one that is."""
+    try:
+        raw = os.fsencode(path)
+    except UnicodeEncodeError:  # a surrogate no byte stands for
+        return os.fsdecode(path).encode("utf-8", "surrogatepass")
+    try:
+        raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw
+    return None
