@@ -4,20 +4,8 @@ from __future__ import annotations
 import os
 from typing import Dict, Iterable, List, Optional, Tuple
 
+from brantel import sources
 from brantel.fleet.columns import StrPath
-
-SYSFS_TABLES = os.path.join("firmware", "dmi", "tables")
-ENTRY_POINT_NAME, TABLE_NAME = "smbios_entry_point", "DMI"
-
-
-def _tables_folder(path: str) -> Optional[str]:
-    """The folder holding smbios_entry_point and DMI when ``path`` is a sysfs root
-    or a copy of its tables folder; None otherwise."""
-    for folder in (os.path.join(path, SYSFS_TABLES), path):
-        if os.path.isfile(os.path.join(folder, ENTRY_POINT_NAME)) and os.path.isfile(os.path.join(folder, TABLE_NAME)):
-            return folder
-    return None
-
 
 def find_inputs(paths: Iterable[StrPath]) -> List[Tuple[str, Optional[str]]]:
     """The inputs named by ``paths``, in sorted path order, as (path, reason) pairs.
@@ -41,7 +29,7 @@ def find_inputs(paths: Iterable[StrPath]) -> List[Tuple[str, Optional[str]]]:
                 continue
             try:
                 if entry.is_dir(follow_symlinks=False):
-                    if _tables_folder(entry.path) is not None:
+                    if sources.tables_folder(entry.path) is not None:
                         found[entry.path] = None
                     else:
                         visit(entry.path)
@@ -52,7 +40,7 @@ def find_inputs(paths: Iterable[StrPath]) -> List[Tuple[str, Optional[str]]]:
 
     for given in paths:
         path = os.fspath(given)
-        if os.path.isdir(path) and _tables_folder(path) is None:
+        if os.path.isdir(path) and sources.tables_folder(path) is None:
             visit(path)
         else:
             found[path] = None

@@ -2,12 +2,14 @@
 from __future__ import annotations
 
 import hashlib
-import os
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
+from brantel import sources
 from brantel.fleet.columns import Row
-from brantel.fleet.inputs import _tables_folder
-from brantel.fleet.reading import _Unreadable, _read, _recognise, _sysfs_blob
+
+
+class _Unreadable(Exception):
+    """One input failed; the text is the error row's reason."""
 
 _decode: Optional[Callable[[bytes], Dict[str, Any]]] = None
 
@@ -91,20 +93,18 @@ def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
         return [_error_row(path, None, reason)]
     digest = None
     try:
-        folder = _tables_folder(path) if os.path.isdir(path) else None
-        if folder is not None:
-            data, blob = _sysfs_blob(folder)
-            kind = "sysfs"
-        else:
-            data = _read(path)
-        digest = hashlib.sha256(data).hexdigest()
-        if folder is None:
-            kind, blob = _recognise(data)
         try:
-            decoded = _decoder()(blob)
+            found = sources.read_input(path, named=False)
+        except sources.SourceError as exc:
+            if exc.data is not None:
+                digest = hashlib.sha256(exc.data).hexdigest()
+            raise _Unreadable(str(exc)) from None
+        digest = hashlib.sha256(found.data).hexdigest()
+        try:
+            decoded = _decoder()(found.blob)
         except (ValueError, IndexError, TypeError, UnicodeError) as exc:
             raise _Unreadable(f"the table cannot be decoded: {exc}") from None
-        return [_machine_row(path, kind, digest, decoded)] + _device_rows(path, digest, decoded)
+        return [_machine_row(path, found.kind, digest, decoded)] + _device_rows(path, digest, decoded)
     except _Unreadable as exc:
         return [_error_row(path, digest, str(exc))]
     except Exception as exc:  # a fault of ours must not cost the fleet its other rows
