@@ -33,6 +33,8 @@ INVENTORY_EXAMPLES = """\
 examples:
   brantel inventory                      this machine's table
   brantel inventory --format json        the decoded inventory as JSON
+  brantel inventory table.dump           a file: dump, RSMB export, blob or sysfs copy,
+                                         recognised by its content
   brantel inventory --dump table.dump    a dump made with: brantel dump table.dump
                                          (or sudo dmidecode --dump-bin table.dump)
   brantel inventory --blob table.bin     a blob: major version, minor version, table
@@ -264,12 +266,16 @@ class _VersionAction(argparse.Action):
         parser.exit()
 
 
-def _add_sources(command: argparse.ArgumentParser) -> None:
+def _add_sources(command: argparse.ArgumentParser, positional: bool = False) -> None:
     source = command.add_mutually_exclusive_group()
+    if positional:
+        source.add_argument("path", metavar="FILE", nargs="?", type=_not_empty("FILE"),
+                            help="read FILE, whatever it holds: a dump, a Windows RSMB export, a blob, "
+                                 "a sysfs tree or a copy of its tables folder (recognised by content)")
     source.add_argument("--dump", metavar="FILE", type=_not_empty("--dump"),
-                        help="read a dump file made with brantel dump or dmidecode --dump-bin")
+                        help="read FILE as a dump made with brantel dump or dmidecode --dump-bin, and nothing else")
     source.add_argument("--blob", metavar="FILE", type=_not_empty("--blob"),
-                        help="read a blob file: major version, minor version, table")
+                        help="read FILE as a blob (major version, minor version, table), and nothing else")
     source.add_argument("--sysfs-root", metavar="DIR", type=_not_empty("--sysfs-root"),
                         help="read firmware/dmi/tables/{smbios_entry_point,DMI} under DIR instead of /sys")
     source.add_argument("--sample", action="store_true",
@@ -290,14 +296,15 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
         help="build and show the hardware inventory",
         description=(
             "Build the hardware inventory from an SMBIOS table and show it.\n"
-            "Without a source option it reads this machine's table. When that cannot be\n"
+            "FILE is recognised by its content; --dump, --blob and --sysfs-root read only\n"
+            "that form. Without a source it reads this machine's table. When that cannot be\n"
             "read it exits with status 3, except at a terminal, where it shows the sample\n"
             "machine that ships with brantel and says so on its first line."
         ),
         epilog=INVENTORY_EXAMPLES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    _add_sources(inventory)
+    _add_sources(inventory, positional=True)
     inventory.add_argument("--format", choices=("text", "json", "view", "raw"), default="text",
                            help="text: a readable report (default); json: the decoded inventory; "
                                 "view: the rendered inventory's exact structure and its query results, as JSON; "
@@ -338,7 +345,7 @@ def _describe(source: Dict[str, Any]) -> str:
     if kind == "sample":
         return "the sample table that ships with brantel (not this machine)"
     if kind == "rsmb":
-        return "this machine's table (Windows firmware-table API)"
+        return f"RSMB export file {path}" if path else "this machine's table (Windows firmware-table API)"
     if kind == "sysfs":
         return f"this machine's table ({path})" if path == sources._sysfs_tables(None) else f"sysfs tables in {path}"
     return f"{kind} file {path}"
@@ -346,9 +353,11 @@ def _describe(source: Dict[str, Any]) -> str:
 
 def _load(args: argparse.Namespace) -> Tuple[bytes, Dict[str, Any]]:
     """The blob of the named source (or this machine's) and its source entry."""
-    named = args.dump is not None or args.blob is not None or args.sysfs_root is not None or args.sample
+    path = getattr(args, "path", None)
+    named = (path is not None or args.dump is not None or args.blob is not None or args.sysfs_root is not None
+             or args.sample)
     try:
-        return sources.load(dump=args.dump, blob=args.blob, sysfs_root=args.sysfs_root, sample=args.sample)
+        return sources.load(path, dump=args.dump, blob=args.blob, sysfs_root=args.sysfs_root, sample=args.sample)
     except sources.SourceError as exc:
         if named:
             raise
@@ -487,7 +496,7 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "brantel") -> int:
         return status
     except NoTable as exc:
         print(f"brantel: error: no SMBIOS table could be read on this machine: {exc}; "
-              "name one with --dump, --blob or --sysfs-root, or use --sample for the sample machine",
+              "name one (a FILE, or --dump, --blob or --sysfs-root), or use --sample for the sample machine",
               file=stderr)
         return EXIT_NO_TABLE
     except (sources.SourceError, UsageError) as exc:

@@ -292,3 +292,60 @@ def test_json_and_text_runs_load_neither_the_module_frame_nor_metadata(tmp_path)
     for fmt in ("json", "text"):
         result = run_module("-c", script % (["inventory", "--blob", str(blob), "--format", fmt],))
         assert result.stderr.strip() == b"[] 0", result.stderr
+
+
+# --- a file named without saying what it is -------------------------------------------
+
+
+def _rsmb(blob):
+    import struct
+    return struct.pack("<BBBBI", 0, blob[0], blob[1], 0, len(blob) - 2) + blob[2:]
+
+
+def _sysfs(root, blob, tables_only=False):
+    folder = root if tables_only else root / "firmware" / "dmi" / "tables"
+    folder.mkdir(parents=True)
+    folder.joinpath("smbios_entry_point").write_bytes(sources.dump_file_bytes(blob)[:0x18])
+    folder.joinpath("DMI").write_bytes(blob[2:])
+    return root
+
+
+@pytest.mark.parametrize("make, kind", [
+    (lambda t, blob: _file(t, "a.dump", sources.dump_file_bytes(blob)), "dump"),
+    (lambda t, blob: _file(t, "a.rsmb", _rsmb(blob)), "rsmb"),
+    (lambda t, blob: _file(t, "a.bin", blob), "blob"),
+    (lambda t, blob: _sysfs(t / "root", blob), "sysfs"),
+    (lambda t, blob: _sysfs(t / "tables", blob, tables_only=True), "sysfs"),
+], ids=["dump", "rsmb", "blob", "sysfs-root", "tables-folder"])
+def test_a_named_file_is_recognised_by_its_content(run, tmp_path, make, kind):
+    blob = sources.sample_blob()
+    path = make(tmp_path, blob)
+    status, out, err = run("inventory", path, "--format", "json")
+    assert (status, err) == (0, "")
+    decoded = json.loads(out)
+    assert decoded["source"]["kind"] == kind
+    assert {**decoded, "source": None} == {**brantel.decode(blob), "source": None}
+    status, out, err = run("inventory", path)
+    assert status == 0 and out.decode().splitlines()[1] == f"Hardware inventory (SMBIOS {blob[0]}.{blob[1]})", err
+    assert brantel.read(path)["system"] == decoded["system"]
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"", "is empty"),
+    (b"#!/bin/sh\necho hello\n", "is not an SMBIOS table: neither a dump .* nor a copy of its tables folder$"),
+    ("folder", "is a folder holding no SMBIOS table"),
+], ids=["empty", "script", "folder"])
+def test_a_named_file_that_is_no_table_is_exit_2_in_one_sentence(run, tmp_path, content, message):
+    path = tmp_path / "input"
+    if content == "folder":
+        path.mkdir()
+    else:
+        path.write_bytes(content)
+    status, out, err = run("inventory", path)
+    assert (status, out) == (2, b"") and err.count("\n") == 1
+    assert re.search(message, err.rstrip("\n")), err
+
+
+def test_a_named_file_and_a_source_option_exclude_each_other(run, tmp_path):
+    status, out, err = run("inventory", tmp_path / "a", "--dump", tmp_path / "b")
+    assert status == 2 and "not allowed with" in err
