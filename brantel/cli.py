@@ -1,5 +1,7 @@
-"""The brantel command line: ``brantel inventory`` and ``brantel dump`` (also
-``python -m brantel ...``).
+"""The brantel command line: ``brantel inventory``, ``brantel dump`` and
+``brantel table`` (also ``python -m brantel ...``).  This module parses the
+arguments and dispatches: inputs are read by brantel.sources, the text report
+is brantel.report's, the fleet is brantel.fleet's.
 
 Exit status: 0 on success; 2 for bad input or usage (a missing or unreadable
 file, a bad dump, a table the inventory cannot walk, a wrong or empty option);
@@ -18,7 +20,8 @@ import os
 import sys
 
 from brantel import sources
-from brantel.escaping import json_document, terminal_text
+from brantel.escaping import json_document
+from brantel.report import describe_source, human_bytes, human_size, text_report
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:  # typing costs import time on every run
@@ -65,182 +68,6 @@ class UsageError(Exception):
 
 class NoTable(Exception):
     """This machine's table could not be read and no source was named."""
-
-
-# --- the text report --------------------------------------------------------------
-
-UNITS = ("bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB", "ZiB", "YiB")
-NOT_SET = "(not set)"
-BLANK = "(blank)"
-UNKNOWN = "unknown"
-LABEL_WIDTH = 23
-
-
-def human_bytes(size: int) -> str:
-    """A byte count in the largest binary unit that keeps it at 1 or more."""
-    unit = 0
-    while unit < len(UNITS) - 1 and size >= 1024 ** (unit + 1):
-        unit += 1
-    whole, rest = divmod(size, 1024 ** unit)
-    if rest == 0:
-        return f"{whole} {UNITS[unit]}"
-    return f"{size / 1024 ** unit:.1f} {UNITS[unit]}"
-
-
-def human_size(kib: int) -> str:
-    """A size counted in KiB, as human_bytes() shows it."""
-    return human_bytes(kib * 1024)
-
-
-def shown(value: Any) -> str:
-    """A value as the report prints it: control characters escaped, None as (not set)."""
-    if value is None:
-        return NOT_SET
-    return terminal_text(str(value).strip()) or BLANK
-
-
-def _or_unknown(value: Any, unit: str = "") -> str:
-    if value is None:
-        return UNKNOWN
-    return f"{value} {unit}".rstrip()
-
-
-class _Report:
-    def __init__(self) -> None:
-        self.lines: List[str] = []
-
-    def heading(self, text: str) -> None:
-        if self.lines:
-            self.lines.append("")
-        self.lines.append(text)
-
-    def line(self, text: str, indent: int = 1) -> None:
-        self.lines.append("  " * indent + text)
-
-    def field(self, label: str, value: str, indent: int = 1) -> None:
-        self.line(f"{label:<{LABEL_WIDTH - 2 * indent}} {value}".rstrip(), indent)
-
-
-def _counted(report: _Report, title: str, records: List[Any]) -> bool:
-    report.heading(f"{title} ({len(records)})" if records else f"{title}: none")
-    return bool(records)
-
-
-def _processor(report: _Report, cpu: Dict[str, Any]) -> None:
-    report.line(f"{shown(cpu['socket'])}: {shown(cpu['version'] or cpu['manufacturer'])}")
-    if cpu["version"] is not None:
-        report.field("Manufacturer", shown(cpu["manufacturer"]), 2)
-    report.field("Max speed", _or_unknown(cpu["max_speed_mhz"], "MHz"), 2)
-    report.field("Current speed", _or_unknown(cpu["current_speed_mhz"], "MHz"), 2)
-    cores = _or_unknown(cpu["core_count"])
-    if cpu["core_enabled"] is not None:
-        cores += f" ({cpu['core_enabled']} enabled)"
-    report.field("Cores", cores, 2)
-    report.field("Threads", _or_unknown(cpu["thread_count"]), 2)
-    if cpu["populated"] is None:
-        state = "not reported"
-    elif not cpu["populated"]:
-        state = "socket empty"
-    else:
-        state = "populated, " + (cpu["status"] or "status unknown").lower()
-    report.field("Status", state, 2)
-    for label, key in (("Serial number", "serial_number"), ("Part number", "part_number")):
-        if cpu[key]:
-            report.field(label, shown(cpu[key]), 2)
-
-
-def _memory_device(report: _Report, device: Dict[str, Any]) -> None:
-    size = device["size_bytes"]
-    parts = ["size unknown" if size is None else "empty" if size == 0 else human_bytes(size)]
-    parts.append(device["form_factor"] or "form factor unknown")
-    if size != 0:
-        if device["type"]:
-            parts.append(device["type"])
-        for label, key in (("max", "speed_mts"), ("configured", "configured_speed_mts")):
-            if device[key] is not None:
-                parts.append(f"{label} {device[key]} MT/s")
-        if device["rank"] is not None:
-            parts.append(f"rank {device['rank']}")
-        maker = " ".join(shown(device[k]) for k in ("manufacturer", "part_number") if device[k])
-        if maker:
-            parts.append(maker)
-    report.line(f"{shown(device['locator'])} / {shown(device['bank_locator'])}: {', '.join(parts)}")
-
-
-def _module_size(size: Optional[int]) -> str:
-    if size is None:
-        return "not determinable"
-    return "none" if size == 0 else human_bytes(size)
-
-
-def text_report(decoded: Dict[str, Any], source_line: Optional[str] = None) -> str:
-    """The readable report of a decoded inventory (brantel.decode / brantel.read)."""
-    report = _Report()
-    if source_line is not None:
-        report.lines.append(source_line)
-    report.lines.append(f"Hardware inventory (SMBIOS {decoded['smbios_version']})")
-
-    if decoded["warnings"]:
-        report.heading(f"Warnings ({len(decoded['warnings'])})")
-        for warning in decoded["warnings"]:
-            report.line(shown(warning))
-
-    report.heading("BIOS")
-    bios = decoded["bios"]
-    report.field("Vendor", shown(bios["vendor"]))
-    report.field("Version", shown(bios["version"]))
-    report.field("Release date", shown(bios["release_date"]))
-
-    report.heading("System")
-    system = decoded["system"]
-    for label, key in (("Manufacturer", "manufacturer"), ("Product", "product"), ("Version", "version"),
-                       ("Serial number", "serial_number")):
-        report.field(label, shown(system[key]))
-    if system["uuid"] is not None:
-        report.field("UUID", system["uuid"])
-        report.field("UUID (stored order)", system["uuid_stored"])
-    else:
-        blank = f" (stored as {system['uuid_stored']})" if system["uuid_stored"] else ""
-        report.field("UUID", NOT_SET + blank)
-    report.field("SKU", shown(system["sku"]))
-    report.field("Family", shown(system["family"]))
-
-    if _counted(report, "Baseboards", decoded["baseboards"]):
-        for board in decoded["baseboards"]:
-            report.line(f"{shown(board['manufacturer'])} {shown(board['product'])}")
-            report.field("Version", shown(board["version"]), 2)
-            report.field("Serial number", shown(board["serial_number"]), 2)
-            report.field("Asset tag", shown(board["asset_tag"]), 2)
-            report.field("Board type", board["type"] or UNKNOWN, 2)
-    if _counted(report, "Chassis", decoded["chassis"]):
-        for chassis in decoded["chassis"]:
-            report.line(f"{shown(chassis['manufacturer'])}, {chassis['type'] or 'type unknown'}")
-            report.field("Version", shown(chassis["version"]), 2)
-            report.field("Serial number", shown(chassis["serial_number"]), 2)
-            report.field("Asset tag", shown(chassis["asset_tag"]), 2)
-            report.field("SKU", shown(chassis["sku"]), 2)
-    if _counted(report, "Processors", decoded["processors"]):
-        for cpu in decoded["processors"]:
-            _processor(report, cpu)
-    if _counted(report, "Memory devices", decoded["memory_devices"]):
-        for device in decoded["memory_devices"]:
-            _memory_device(report, device)
-    if decoded["memory_modules"]:
-        report.heading(f"Memory modules ({len(decoded['memory_modules'])})")
-        for module in decoded["memory_modules"]:
-            double = {True: ", double-bank", False: "", None: ""}[module["double_bank"]]
-            report.line(f"{shown(module['socket'])}: installed {_module_size(module['installed_size_bytes'])}, "
-                        f"enabled {_module_size(module['enabled_size_bytes'])}{double}")
-
-    totals = decoded["totals"]
-    report.heading("Totals")
-    report.field("Processor sockets", str(totals["processor_sockets"]))
-    report.field("Populated processors", str(totals["processors_populated"]))
-    report.field("Enabled processors", str(totals["processors_enabled"]))
-    report.field("Memory (devices)", human_bytes(totals["memory_bytes"]))
-    if totals["memory_modules_bytes"] is not None:
-        report.field("Memory (modules)", human_bytes(totals["memory_modules_bytes"]))
-    return "\n".join(report.lines) + "\n"
 
 
 # --- the command line -------------------------------------------------------------
@@ -340,17 +167,6 @@ def _version() -> str:
         return "(not installed)"
 
 
-def _describe(source: Dict[str, Any]) -> str:
-    kind, path = source["kind"], source["path"]
-    if kind == "sample":
-        return "the sample table that ships with brantel (not this machine)"
-    if kind == "rsmb":
-        return f"RSMB export file {path}" if path else "this machine's table (Windows firmware-table API)"
-    if kind == "sysfs":
-        return f"this machine's table ({path})" if path == sources._sysfs_tables(None) else f"sysfs tables in {path}"
-    return f"{kind} file {path}"
-
-
 def _load(args: argparse.Namespace) -> Tuple[bytes, Dict[str, Any]]:
     """The blob of the named source (or this machine's) and its source entry."""
     path = getattr(args, "path", None)
@@ -365,7 +181,7 @@ def _load(args: argparse.Namespace) -> Tuple[bytes, Dict[str, Any]]:
 
 
 def _origin(source: Dict[str, Any]) -> str:
-    return source["path"] or _describe(source)
+    return source["path"] or describe_source(source)
 
 
 def _decode(blob: bytes, source: Dict[str, Any]) -> Dict[str, Any]:
@@ -450,7 +266,7 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
     elif args.format == "json":
         _write_bytes(stdout, json_document(_decode(blob, source)))
     else:
-        report = text_report(_decode(blob, source), f"Source: {_describe(source)}")
+        report = text_report(_decode(blob, source), f"Source: {describe_source(source)}")
         _write_text(stdout, report if notice is None else notice + "\n" + report)
     return 0
 
@@ -466,7 +282,7 @@ def run_dump(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO)
             out.write(data)
     except OSError as exc:
         raise UsageError(f"cannot write {args.file}: {exc.strerror or exc}") from None
-    _write_text(stdout, f"Wrote {args.file}: the SMBIOS {blob[0]}.{blob[1]} table of {_describe(source)}, "
+    _write_text(stdout, f"Wrote {args.file}: the SMBIOS {blob[0]}.{blob[1]} table of {describe_source(source)}, "
                         f"{len(blob) - 2} bytes\n")
     return 0
 
