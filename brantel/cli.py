@@ -20,7 +20,7 @@ import os
 import sys
 
 from brantel import sources
-from brantel.escaping import json_document
+from brantel.escaping import json_document, path_text, terminal_text
 from brantel.report import describe_source, human_bytes, human_size, text_report
 
 TYPE_CHECKING = False
@@ -281,9 +281,9 @@ def run_dump(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO)
         with open(args.file, "wb") as out:
             out.write(data)
     except OSError as exc:
-        raise UsageError(f"cannot write {args.file}: {exc.strerror or exc}") from None
-    _write_text(stdout, f"Wrote {args.file}: the SMBIOS {blob[0]}.{blob[1]} table of {describe_source(source)}, "
-                        f"{len(blob) - 2} bytes\n")
+        raise UsageError(f"cannot write {path_text(args.file)}: {exc.strerror or exc}") from None
+    _write_text(stdout, f"Wrote {terminal_text(path_text(args.file))}: the SMBIOS {blob[0]}.{blob[1]} table of "
+                        f"{describe_source(source)}, {len(blob) - 2} bytes\n")
     return 0
 
 
@@ -311,12 +311,13 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "brantel") -> int:
         status: int = args.handler(args, stdout, stderr)
         return status
     except NoTable as exc:
-        print(f"brantel: error: no SMBIOS table could be read on this machine: {exc}; "
+        print(f"brantel: error: no SMBIOS table could be read on this machine: {terminal_text(str(exc))}; "
               "name one (a FILE, or --dump, --blob or --sysfs-root), or use --sample for the sample machine",
               file=stderr)
         return EXIT_NO_TABLE
     except (sources.SourceError, UsageError) as exc:
-        print(f"brantel: error: {exc}", file=stderr)
+        # A message may quote a file name or a table's text: escaped as the report escapes strings.
+        print(f"brantel: error: {terminal_text(str(exc))}", file=stderr)
         return 2
     except KeyboardInterrupt:
         return 130
@@ -326,5 +327,5 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "brantel") -> int:
         _quiet_stdout(stdout)
         return 0
     except Exception as exc:
-        print(f"brantel: unexpected error: {type(exc).__name__}: {exc}", file=stderr)
+        print(f"brantel: unexpected error: {type(exc).__name__}: {terminal_text(str(exc))}", file=stderr)
         return 1

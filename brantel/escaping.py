@@ -19,7 +19,7 @@ if TYPE_CHECKING:  # typing costs import time on every run of the command line
 
     StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-__all__ = ["terminal_text", "json_document", "json_lines", "path_text", "path_bytes"]
+__all__ = ["terminal_text", "json_safe", "json_document", "json_lines", "path_text", "path_bytes"]
 
 
 # --- terminals ----------------------------------------------------------------------
@@ -35,26 +35,51 @@ def terminal_text(text: str) -> str:
 # --- JSON ---------------------------------------------------------------------------
 
 
+# What JSON may carry raw but a terminal (or a line-oriented reader) must not meet:
+# DEL and the C1 controls (U+009B is a CSI), the line and paragraph separators,
+# the bidirectional embeddings, overrides and isolates, and stray surrogates
+# (which UTF-8 cannot hold).  The encoder escapes the C0 controls itself.
+_JSON_UNSAFE = "[\x7f-\x9f\u2028\u2029\u202a-\u202e\u2066-\u2069\ud800-\udfff]"
+_json_unsafe = None
+_line_encode = None
+
+
+def _u_escape(match: Any) -> str:
+    return "\\u%04x" % ord(match.group())
+
+
+def json_safe(text: str) -> str:
+    """JSON text with the characters a terminal must not meet written as ``\\uXXXX``.
+
+    Only string contents can hold them, and the escape reads back as the same
+    character, so the parsed values do not change.  Working on the C encoder's
+    output costs one scan, far less than encoding in Python.
+    """
+    global _json_unsafe
+    if _json_unsafe is None:
+        import re
+
+        _json_unsafe = re.compile(_JSON_UNSAFE)
+    return _json_unsafe.sub(_u_escape, text)
+
+
 def json_document(document: Any, indent: Optional[int] = 2) -> bytes:
     """``document`` as UTF-8 JSON text ending with a newline."""
     import json
 
-    return (json.dumps(document, indent=indent, ensure_ascii=False) + "\n").encode("utf-8")
-
-
-_line_encode = None
+    return json_safe(json.dumps(document, indent=indent, ensure_ascii=False) + "\n").encode("utf-8")
 
 
 def json_lines(documents: Iterable[Any]) -> bytes:
-    """Each document as one line of UTF-8 JSON."""
+    """Each document as one line of UTF-8 JSON; no line ends inside a line
+    (U+2028, U+2029 and U+0085 are escaped with the rest)."""
     global _line_encode
     if _line_encode is None:
         import json
 
         _line_encode = json.JSONEncoder(ensure_ascii=False).encode
     encode = _line_encode
-    # backslashreplace writes a stray surrogate as the \\uXXXX escape that JSON readers take back.
-    return "".join([encode(document) + "\n" for document in documents]).encode("utf-8", "backslashreplace")
+    return json_safe("".join([encode(document) + "\n" for document in documents])).encode("utf-8")
 
 
 # --- file names ---------------------------------------------------------------------

@@ -113,7 +113,9 @@ def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) ->
     try:
         summary = fleet.write(args.paths, format, args.output, jobs=jobs, stdout=stdout, progress=stderr)
     except fleet.FleetError as exc:
-        print(f"brantel: error: {exc}", file=stderr)
+        from brantel.escaping import terminal_text
+
+        print(f"brantel: error: {terminal_text(str(exc))}", file=stderr)
         return EXIT_USAGE
     if summary.total == 0:
         print("brantel: note: no files found", file=stderr)

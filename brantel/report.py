@@ -193,12 +193,16 @@ def text_report(decoded: Dict[str, Any], source_line: Optional[str] = None) -> s
 
 
 def describe_source(source: Dict[str, Any]) -> str:
-    """Where the table came from, in words (the report's Source: line)."""
+    """Where the table came from, in words (the report's Source: line); a file
+    name is shown as the report shows table strings."""
     kind, path = source["kind"], source["path"]
     if kind == "sample":
         return "the sample table that ships with brantel (not this machine)"
+    shown_path = terminal_text(path) if path is not None else None
     if kind == "rsmb":
-        return f"RSMB export file {path}" if path else "this machine's table (Windows firmware-table API)"
+        return f"RSMB export file {shown_path}" if path else "this machine's table (Windows firmware-table API)"
     if kind == "sysfs":
-        return f"this machine's table ({path})" if path == sources._sysfs_tables(None) else f"sysfs tables in {path}"
-    return f"{kind} file {path}"
+        if path == sources._sysfs_tables(None):
+            return f"this machine's table ({shown_path})"
+        return f"sysfs tables in {shown_path}"
+    return f"{kind} file {shown_path}"

@@ -37,7 +37,7 @@ import stat
 import struct
 import sys
 
-from brantel.escaping import path_text
+from brantel.escaping import path_bytes, path_text
 
 __all__ = [
     "SourceError",
@@ -296,14 +296,15 @@ FORMS = {
 class Input:
     """One input as :func:`read_input` found it."""
 
-    __slots__ = ("kind", "form", "blob", "data", "path")
+    __slots__ = ("kind", "form", "blob", "data", "path", "path_bytes")
 
-    def __init__(self, form: str, blob: bytes, data: bytes, path: str):
+    def __init__(self, form: str, blob: bytes, data: bytes, path: StrPath):
         self.form = form  #: one of FORMS: "dump 2.1", "dump 3.0", "RSMB export", "blob", "sysfs tree", "tables folder"
         self.kind = FORMS[form]  #: the source kind: "dump", "rsmb", "blob" or "sysfs"
         self.blob = blob  #: major version, minor version, table
         self.data = data  #: the bytes read (entry point and table for sysfs), for a digest
-        self.path = path  #: the path as path_text shows it
+        self.path = path_text(path)  #: the path as path_text shows it
+        self.path_bytes = path_bytes(path)  #: the path's raw bytes when they are not UTF-8, else None
 
     def __repr__(self) -> str:
         return f"Input(form={self.form!r}, path={self.path!r}, {len(self.blob)}-byte blob)"
@@ -489,7 +490,7 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
         if not exported:
             raise SourceError(f"no SMBIOS table is exported at {path_text(tables)}")
         data, blob = _sysfs_input(tables, "sysfs tree", named)
-        return Input("sysfs tree", blob, data, path_text(tables))
+        return Input("sysfs tree", blob, data, tables)
     what = {"dump": "the dump file", "blob": "the blob file", None: "the file"}.get(kind)
     if what is None:
         raise ValueError(f"unknown kind {kind!r}; give dump, blob, sysfs or None")
@@ -499,7 +500,7 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
         if folder is not None:
             form = "tables folder" if folder == os.fspath(path) else "sysfs tree"
             data, blob = _sysfs_input(folder, form, named)
-            return Input(form, blob, data, shown)
+            return Input(form, blob, data, path)
         try:
             is_folder = os.path.isdir(path)
         except (OSError, ValueError):
@@ -516,10 +517,10 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
     try:
         if kind is None:
             form, blob = _recognise(data, name, origin)
-            return Input(form, blob, data, shown)
+            return Input(form, blob, data, path)
         if kind == "dump":
             blob = table_from_dump(data, origin)
-            return Input("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1", blob, data, shown)
+            return Input("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1", blob, data, path)
     except SourceError as exc:
         exc.data = data  # read but not a table: a caller may still want its digest
         raise
@@ -527,7 +528,7 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
         raise SourceError(f"{shown} starts with an SMBIOS entry point, so it is a dump file: read it with --dump")
     if len(data) < 2:
         raise SourceError(f"{shown} is too short to be a blob: it needs at least the two version bytes")
-    return Input("blob", data, data, shown)
+    return Input("blob", data, data, path)
 
 
 def read_sysfs(root: StrPath | None = None) -> bytes:
@@ -632,7 +633,9 @@ def load(
     path: StrPath | None = None, *, dump: StrPath | None = None, blob: StrPath | None = None,
     sysfs_root: StrPath | None = None, sample: bool = False
 ) -> "tuple[bytes, dict[str, str | None]]":
-    """The blob of one source and the ``source`` entry that names it.
+    """The blob of one source and the ``source`` entry that names it: ``kind``,
+    ``path`` (as brantel.escaping.path_text shows it, None for no file) and
+    ``path_bytes`` (the name's raw bytes in hex when they are not UTF-8, else None).
 
     At most one of ``path``, ``dump``, ``blob``, ``sysfs_root`` and ``sample``
     may be given.  ``path`` is recognised by its content (see
@@ -653,12 +656,13 @@ def load(
     for value, kind in ((path, None), (dump, "dump"), (blob, "blob"), (sysfs_root, "sysfs")):
         if value is not None:
             found = read_input(value, kind)
-            return found.blob, {"kind": found.kind, "path": found.path}
+            raw = found.path_bytes
+            return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": raw.hex() if raw else None}
     if sample:
-        return sample_blob(), {"kind": "sample", "path": None}
+        return sample_blob(), {"kind": "sample", "path": None, "path_bytes": None}
     if sys.platform == "win32":
-        return read_windows(), {"kind": "rsmb", "path": None}
-    return read_machine(), {"kind": "sysfs", "path": _sysfs_tables(None)}
+        return read_windows(), {"kind": "rsmb", "path": None, "path_bytes": None}
+    return read_machine(), {"kind": "sysfs", "path": _sysfs_tables(None), "path_bytes": None}
 
 
 def _dmi_walk(table: bytes) -> "tuple[int, int]":

@@ -64,8 +64,8 @@ def test_corpus_blob_and_our_dump_agree(run, tmp_path, path):
     raw = outputs["raw"][0]
     assert outputs["raw"][1] == raw == parse_windows_hardware_info(blob, b"g-1")
     from_blob, from_dump = (json.loads(out) for out in outputs["json"])
-    assert from_blob["source"] == {"kind": "blob", "path": str(path)}
-    assert from_dump["source"] == {"kind": "dump", "path": str(tmp_path / "table.dump")}
+    assert from_blob["source"] == {"kind": "blob", "path": str(path), "path_bytes": None}
+    assert from_dump["source"] == {"kind": "dump", "path": str(tmp_path / "table.dump"), "path_bytes": None}
     assert {**from_blob, "source": None} == {**from_dump, "source": None} == {**brantel.decode(blob), "source": None}
     for out in outputs["view"]:
         assert view.render_view(json.loads(out)["inventory"]) == raw
@@ -94,7 +94,7 @@ def test_sysfs_root_reads_like_the_blob(run, tmp_path):
     (tables / "DMI").write_bytes(dump[0x20:])
     assert run("inventory", "--sysfs-root", tmp_path, "--format", "raw") == run("inventory", "--sample", "--format", "raw")
     status, out, err = run("inventory", "--sysfs-root", tmp_path, "--format", "json")
-    assert json.loads(out)["source"] == {"kind": "sysfs", "path": str(tables)}
+    assert json.loads(out)["source"] == {"kind": "sysfs", "path": str(tables), "path_bytes": None}
 
 
 @pytest.mark.parametrize("argv", [
