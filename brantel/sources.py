@@ -61,6 +61,7 @@ __all__ = [
     "FORMS",
     "tables_folder",
     "kind_of_file",
+    "not_a_file",
     "sample_blob",
     "load",
     "dump_file_bytes",
@@ -333,10 +334,15 @@ def kind_of_file(path: StrPath) -> "str | None":
     try:
         mode = os.stat(path).st_mode
     except FileNotFoundError:
-        return "a link to nothing" if os.path.islink(path) else "missing"
+        return "a link to nothing" if os.path.islink(path) else None
     except OSError:
         return None  # let reading it say why
     return None if stat.S_ISREG(mode) or stat.S_ISDIR(mode) else _what_it_is(mode)
+
+
+def not_a_file(name: str, what: str) -> str:
+    """Why ``name`` is not read, being ``what`` (as kind_of_file says)."""
+    return f"{name} is {what}, not a regular file; it was not read"
 
 
 class _TooLarge(SourceError):
@@ -350,7 +356,7 @@ class _TooLarge(SourceError):
 def _os_error(exc: OSError, name: str, path: StrPath, hint: "str | None") -> SourceError:
     if isinstance(exc, FileNotFoundError):
         if os.path.islink(path):
-            return SourceError(f"{name} is a link to nothing (its target does not exist)")
+            return SourceError(not_a_file(name, "a link to nothing"))
         return SourceError(f"{name} does not exist")
     if isinstance(exc, PermissionError):
         return SourceError(f"permission denied reading {name}" + (f": {hint}" if hint else ""))
@@ -358,8 +364,8 @@ def _os_error(exc: OSError, name: str, path: StrPath, hint: "str | None") -> Sou
         return SourceError(f"{name} is a directory, not a file")
     if exc.errno == errno.ENXIO:  # what opening a socket gives
         what = kind_of_file(path)
-        if what is not None and what != "missing":
-            return SourceError(f"{name} is {what}, not a file")
+        if what is not None:
+            return SourceError(not_a_file(name, what))
     return SourceError(f"cannot read {name}: {exc.strerror or exc}")
 
 
@@ -374,7 +380,7 @@ def _read_file(path: StrPath, name: str, hint: "str | None" = None, devices: boo
             info = os.fstat(stream.fileno())
             what = _what_it_is(info.st_mode)
             if what is not None and not (devices and (stat.S_ISCHR(info.st_mode) or stat.S_ISBLK(info.st_mode))):
-                raise SourceError(f"{name} is {what}, not a file")
+                raise SourceError(not_a_file(name, what))
             # Ask for the size the file reports, plus one byte to see whether it
             # goes on: asking for the whole bound at once would allocate it first.
             # A file whose size is unknown or wrong (a device, a sysfs or proc file)

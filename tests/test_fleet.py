@@ -411,3 +411,67 @@ def test_the_readme_queries_answer_on_the_corpus(corpus_blobs, tmp_path, monkeyp
             else:
                 assert len(found) == len(lines)
             assert [line.split()[0] for line in lines] == [str(row[0]).split()[0] for row in found[:len(lines)]]
+
+
+# --- what is not a file, and deep trees --------------------------------------------------
+
+
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _socket(path):
+    import socket
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(str(path))
+    return sock
+
+
+def _dangling(path):
+    os.symlink(path.parent / "nowhere", path)
+
+
+NOT_FILES = {"fifo": (_fifo, "a FIFO (named pipe)"), "socket": (_socket, "a socket"),
+             "dangling-link": (_dangling, "a link to nothing")}
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="needs FIFOs and Unix sockets")
+@pytest.mark.parametrize("kind", NOT_FILES)
+def test_what_is_not_a_file_is_an_error_row_without_blocking(tmp_path, kind):
+    make, what = NOT_FILES[kind]
+    folder = tmp_path / "in"
+    folder.mkdir()
+    keep = make(folder / "odd")
+    (folder / "table.bin").write_bytes(SAMPLE)
+    # Met in a folder (once dropped without a word) and named directly (a FIFO once hung the run in open()).
+    script = ("import json, sys\nfrom brantel import fleet\n"
+              "print(json.dumps([r for r in fleet.rows(sys.argv[1:]) if r['row'] != 'memory_device']))")
+    result = subprocess.run([sys.executable, "-c", script, str(folder), str(folder / "odd")],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    found = json.loads(result.stdout)
+    assert [row["row"] for row in found] == ["error", "machine"]
+    assert found[0]["path"] == str(folder / "odd") and what in found[0]["reason"]
+    status = subprocess.run([sys.executable, "-m", "brantel", "inventory", str(folder / "odd")],
+                            capture_output=True, text=True, timeout=60)
+    assert status.returncode == 2 and what in status.stderr and status.stderr.count("\n") == 1
+    if keep is not None:
+        keep.close()
+
+
+def test_a_tree_deeper_than_the_stack(tmp_path):
+    # Once a RecursionError that cost the whole run.  Made and removed level by level,
+    # as the standard helpers recurse too.
+    levels = [str(tmp_path)]
+    for _ in range(sys.getrecursionlimit() + 100):
+        levels.append(levels[-1] + "/d")
+        os.mkdir(levels[-1])
+    table = levels[-1] + "/table.bin"
+    pathlib.Path(table).write_bytes(SAMPLE)
+    try:
+        found = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+        assert [(row["row"], row["path"]) for row in found] == [("machine", table)]
+    finally:
+        os.remove(table)
+        for level in reversed(levels[1:]):
+            os.rmdir(level)
