@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import argparse
 import os
+import stat
 import sys
 
 from brantel import sources
@@ -167,13 +168,15 @@ def _version() -> str:
         return "(not installed)"
 
 
-def _load(args: argparse.Namespace) -> Tuple[bytes, Dict[str, Any]]:
-    """The blob of the named source (or this machine's) and its source entry."""
+def _load(args: argparse.Namespace, warnings: List[str]) -> Tuple[bytes, Dict[str, Any]]:
+    """The blob of the named source (or this machine's) and its source entry;
+    what reading found doubtful goes into ``warnings``."""
     path = getattr(args, "path", None)
     named = (path is not None or args.dump is not None or args.blob is not None or args.sysfs_root is not None
              or args.sample)
     try:
-        return sources.load(path, dump=args.dump, blob=args.blob, sysfs_root=args.sysfs_root, sample=args.sample)
+        return sources.load(path, dump=args.dump, blob=args.blob, sysfs_root=args.sysfs_root, sample=args.sample,
+                            warnings=warnings)
     except sources.SourceError as exc:
         if named:
             raise
@@ -184,11 +187,12 @@ def _origin(source: Dict[str, Any]) -> str:
     return source["path"] or describe_source(source)
 
 
-def _decode(blob: bytes, source: Dict[str, Any]) -> Dict[str, Any]:
+def _decode(blob: bytes, source: Dict[str, Any], warnings: List[str]) -> Dict[str, Any]:
     from brantel._inventory_decoder import decode
 
     decoded: Dict[str, Any] = decode(blob)
     decoded["source"] = source
+    decoded["warnings"] = warnings + decoded["warnings"]
     return decoded
 
 
@@ -247,8 +251,9 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
     except UnicodeEncodeError:
         raise UsageError("--guid must be text that can be written as UTF-8") from None
     notice = None
+    notes: List[str] = []
     try:
-        blob, source = _load(args)
+        blob, source = _load(args, notes)
     except NoTable as exc:
         # Only a person at a terminal may be shown the sample in place of this
         # machine, and only with a first line saying so.
@@ -256,6 +261,8 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
             raise
         blob, source = sources.load(sample=True)
         notice = f"This is the sample machine that ships with brantel, not this machine: {exc}."
+    if args.format in ("raw", "view"):
+        _warn(stderr, notes)  # these formats have no place for them
     if args.format == "raw":
         _write_bytes(stdout, _rendered(blob, guid, source))
     elif args.format == "view":
@@ -264,22 +271,62 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
         rendered = _rendered(blob, guid, source)
         _write_bytes(stdout, json_document({"source": source, **view.describe(rendered)}))
     elif args.format == "json":
-        _write_bytes(stdout, json_document(_decode(blob, source)))
+        _write_bytes(stdout, json_document(_decode(blob, source, notes)))
     else:
-        report = text_report(_decode(blob, source), f"Source: {describe_source(source)}")
+        report = text_report(_decode(blob, source, notes), f"Source: {describe_source(source)}")
         _write_text(stdout, report if notice is None else notice + "\n" + report)
     return 0
 
 
+def _warn(stderr: TextIO, warnings: List[str]) -> None:
+    for warning in warnings:
+        print(f"brantel: warning: {terminal_text(warning)}", file=stderr)
+
+
+def _replace_file(path: str, data: bytes) -> None:
+    """Write ``path`` whole or not at all: a failed write (a full disk, say)
+    leaves what was there untouched and no partial file beside it."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError:
+        mode = None
+    if mode is not None and not stat.S_ISREG(mode):
+        with open(path, "wb") as out:  # a device or a FIFO: nothing there to keep
+            out.write(data)
+        return
+    import tempfile
+
+    folder, name = os.path.split(path)
+    descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder or ".")
+    try:
+        with os.fdopen(descriptor, "wb") as out:
+            out.write(data)
+            out.flush()
+            os.fsync(out.fileno())
+        if mode is None:
+            umask = os.umask(0)
+            os.umask(umask)
+            mode = 0o666 & ~umask
+        os.chmod(temporary, stat.S_IMODE(mode))
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+
+
 def run_dump(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO) -> int:
-    blob, source = _load(args)
+    notes: List[str] = []
+    blob, source = _load(args, notes)
+    _warn(stderr, notes)
     try:
         data = sources.dump_file_bytes(blob)
     except ValueError as exc:
         raise UsageError(f"{_origin(source)}: {exc}") from None
     try:
-        with open(args.file, "wb") as out:
-            out.write(data)
+        _replace_file(args.file, data)
     except OSError as exc:
         raise UsageError(f"cannot write {path_text(args.file)}: {exc.strerror or exc}") from None
     _write_text(stdout, f"Wrote {terminal_text(path_text(args.file))}: the SMBIOS {blob[0]}.{blob[1]} table of "

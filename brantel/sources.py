@@ -207,24 +207,28 @@ def parse_entry_point(data: bytes, origin: str = "the entry point") -> EntryPoin
     raise SourceError(f"{origin} does not start with an SMBIOS entry point (_SM_ or _SM3_)")
 
 
-def _ends_cleanly(table: bytes) -> bool:
-    """Whether a table ends on a structure boundary or with an end-of-table
-    structure, rather than in the middle of a structure."""
-    i = 0
+def _walk(table: bytes) -> "tuple[int, str, int]":
+    """Walk a table's structures as far as they hold: (structures walked, how the
+    walk ended, the offset where it ended).  It ends "end" after an end-of-table
+    structure, "data" on a structure boundary at the end of the bytes, or "cut"
+    at a structure that is not whole (a header shorter than 4 bytes or a string
+    set with no end)."""
+    i = count = 0
     while i < len(table):
         if i + 4 > len(table):
-            return False
+            return count, "cut", i
         kind, length = table[i], table[i + 1]
-        end = table.find(b"\0\0", i + length)
-        if length < 4 or end < 0:
-            return False
+        end = table.find(b"\0\0", i + length) if length >= 4 else -1
+        if end < 0:
+            return count, "cut", i
         i = end + 2
+        count += 1
         if kind == 127:
-            return True
-    return True
+            return count, "end", i
+    return count, "data", i
 
 
-def _table(entry: EntryPoint, available: bytes, origin: str) -> bytes:
+def _table(entry: EntryPoint, available: bytes, origin: str, warnings: "list[str] | None" = None) -> bytes:
     """The table that ``entry`` announces, out of the bytes that hold it."""
     if entry.length_is_exact:
         if len(available) < entry.table_length:
@@ -235,8 +239,14 @@ def _table(entry: EntryPoint, available: bytes, origin: str) -> bytes:
         return available[: entry.table_length]
     # 3.0: the length is a maximum; the table may well be shorter.
     table = available[: entry.table_length]
-    if len(table) < entry.table_length and not _ends_cleanly(table):
-        raise SourceError(f"{origin} is truncated: the table ends in the middle of a structure")
+    if len(table) < entry.table_length:
+        ended = _walk(table)[1]
+        if ended == "cut":
+            raise SourceError(f"{origin} is truncated: the table ends in the middle of a structure")
+        if ended == "data" and warnings is not None:
+            # Whole structures, but no end-of-table structure either: it may have been cut between two.
+            warnings.append(f"{origin}: the table is {len(table)} bytes, shorter than the {entry.table_length} "
+                            "its entry point allows, and has no end-of-table structure; it may be cut short")
     return table
 
 
@@ -244,7 +254,7 @@ def _blob(entry: EntryPoint, table: bytes) -> bytes:
     return bytes((entry.major, entry.minor)) + table
 
 
-def table_from_dump(data: bytes, origin: str = "the dump") -> bytes:
+def table_from_dump(data: bytes, origin: str = "the dump", warnings: "list[str] | None" = None) -> bytes:
     """The blob held by a ``--dump-bin`` style dump (entry point at offset 0)."""
     entry = parse_entry_point(data, origin)
     if entry.table_address >= len(data) and entry.table_length:
@@ -252,7 +262,7 @@ def table_from_dump(data: bytes, origin: str = "the dump") -> bytes:
             f"{origin}: the table offset 0x{entry.table_address:x} given by the entry point lies beyond "
             f"the end of the file ({len(data)} bytes); is it a dump made with dmidecode --dump-bin?"
         )
-    return _blob(entry, _table(entry, data[entry.table_address:], origin))
+    return _blob(entry, _table(entry, data[entry.table_address:], origin, warnings))
 
 
 def parse_raw_smbios_header(data: bytes) -> RawSMBIOSHeader:
@@ -297,15 +307,16 @@ FORMS = {
 class Input:
     """One input as :func:`read_input` found it."""
 
-    __slots__ = ("kind", "form", "blob", "data", "path", "path_bytes")
+    __slots__ = ("kind", "form", "blob", "data", "path", "path_bytes", "warnings")
 
-    def __init__(self, form: str, blob: bytes, data: bytes, path: StrPath):
+    def __init__(self, form: str, blob: bytes, data: bytes, path: StrPath, warnings: "list[str] | None" = None):
         self.form = form  #: one of FORMS: "dump 2.1", "dump 3.0", "RSMB export", "blob", "sysfs tree", "tables folder"
         self.kind = FORMS[form]  #: the source kind: "dump", "rsmb", "blob" or "sysfs"
         self.blob = blob  #: major version, minor version, table
         self.data = data  #: the bytes read (entry point and table for sysfs), for a digest
         self.path = path_text(path)  #: the path as path_text shows it
         self.path_bytes = path_bytes(path)  #: the path's raw bytes when they are not UTF-8, else None
+        self.warnings = warnings or []  #: what reading found doubtful but not fatal, one sentence each
 
     def __repr__(self) -> str:
         return f"Input(form={self.form!r}, path={self.path!r}, {len(self.blob)}-byte blob)"
@@ -420,7 +431,7 @@ def tables_folder(path: StrPath) -> "str | None":
     return None
 
 
-def _sysfs_input(folder: str, form: str, named: bool) -> "tuple[bytes, bytes]":
+def _sysfs_input(folder: str, form: str, named: bool, warnings: "list[str]") -> "tuple[bytes, bytes]":
     """(the bytes read, blob) of a tables folder."""
     entry_path, table_path = os.path.join(folder, ENTRY_POINT_NAME), os.path.join(folder, TABLE_NAME)
     if named:
@@ -432,7 +443,7 @@ def _sysfs_input(folder: str, form: str, named: bool) -> "tuple[bytes, bytes]":
     entry_bytes = _read_file(entry_path, entry_name, PRIVILEGE_HINT, devices=False)
     entry = parse_entry_point(entry_bytes, entry_origin)
     table = _read_file(table_path, table_name, PRIVILEGE_HINT, devices=False)
-    return entry_bytes + table, _blob(entry, _table(entry, table, table_origin))
+    return entry_bytes + table, _blob(entry, _table(entry, table, table_origin, warnings))
 
 
 def _structure_starts(data: bytes, at: int) -> bool:
@@ -462,10 +473,10 @@ NOT_A_TABLE = ("not an SMBIOS table: neither a dump (an _SM_ or _SM3_ entry poin
                "a sysfs tree nor a copy of its tables folder")
 
 
-def _recognise(data: bytes, name: str, origin: str) -> "tuple[str, bytes]":
+def _recognise(data: bytes, name: str, origin: str, warnings: "list[str]") -> "tuple[str, bytes]":
     """(form, blob) of a file's bytes, recognised by their content."""
     if data.startswith(SM30_ANCHOR) or data.startswith(SM21_ANCHOR):
-        blob = table_from_dump(data, origin)
+        blob = table_from_dump(data, origin, warnings)
         return ("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1"), blob
     if _is_raw_smbios(data):
         return "RSMB export", blob_from_raw_smbios(data)
@@ -487,6 +498,7 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
     Raises SourceError.
     """
     shown = path_text(path)
+    notes: "list[str]" = []
     if kind == "sysfs":
         tables = _sysfs_tables(path)
         try:
@@ -495,8 +507,8 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
             exported = True  # let reading the files tell what is wrong
         if not exported:
             raise SourceError(f"no SMBIOS table is exported at {path_text(tables)}")
-        data, blob = _sysfs_input(tables, "sysfs tree", named)
-        return Input("sysfs tree", blob, data, tables)
+        data, blob = _sysfs_input(tables, "sysfs tree", named, notes)
+        return Input("sysfs tree", blob, data, tables, notes)
     what = {"dump": "the dump file", "blob": "the blob file", None: "the file"}.get(kind)
     if what is None:
         raise ValueError(f"unknown kind {kind!r}; give dump, blob, sysfs or None")
@@ -505,8 +517,8 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
         folder = tables_folder(path)
         if folder is not None:
             form = "tables folder" if folder == os.fspath(path) else "sysfs tree"
-            data, blob = _sysfs_input(folder, form, named)
-            return Input(form, blob, data, path)
+            data, blob = _sysfs_input(folder, form, named, notes)
+            return Input(form, blob, data, path, notes)
         try:
             is_folder = os.path.isdir(path)
         except (OSError, ValueError):
@@ -522,11 +534,11 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
         raise
     try:
         if kind is None:
-            form, blob = _recognise(data, name, origin)
-            return Input(form, blob, data, path)
+            form, blob = _recognise(data, name, origin, notes)
+            return Input(form, blob, data, path, notes)
         if kind == "dump":
-            blob = table_from_dump(data, origin)
-            return Input("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1", blob, data, path)
+            blob = table_from_dump(data, origin, notes)
+            return Input("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1", blob, data, path, notes)
     except SourceError as exc:
         exc.data = data  # read but not a table: a caller may still want its digest
         raise
@@ -637,7 +649,7 @@ def sample_blob() -> bytes:
 
 def load(
     path: StrPath | None = None, *, dump: StrPath | None = None, blob: StrPath | None = None,
-    sysfs_root: StrPath | None = None, sample: bool = False
+    sysfs_root: StrPath | None = None, sample: bool = False, warnings: "list[str] | None" = None
 ) -> "tuple[bytes, dict[str, str | None]]":
     """The blob of one source and the ``source`` entry that names it: ``kind``,
     ``path`` (as brantel.escaping.path_text shows it, None for no file) and
@@ -647,6 +659,7 @@ def load(
     may be given.  ``path`` is recognised by its content (see
     :func:`read_input`); the others say what the source is.  With none, this
     machine's table (sysfs on Linux, the firmware-table API on Windows).
+    ``warnings``, a list, receives what reading found doubtful but not fatal.
     Raises SourceError when the source cannot deliver, and ValueError for more
     than one source or an empty path.
     """
@@ -662,6 +675,8 @@ def load(
     for value, kind in ((path, None), (dump, "dump"), (blob, "blob"), (sysfs_root, "sysfs")):
         if value is not None:
             found = read_input(value, kind)
+            if warnings is not None:
+                warnings.extend(found.warnings)
             raw = found.path_bytes
             return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": raw.hex() if raw else None}
     if sample:

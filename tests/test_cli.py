@@ -349,3 +349,46 @@ def test_a_named_file_that_is_no_table_is_exit_2_in_one_sentence(run, tmp_path, 
 def test_a_named_file_and_a_source_option_exclude_each_other(run, tmp_path):
     status, out, err = run("inventory", tmp_path / "a", "--dump", tmp_path / "b")
     assert status == 2 and "not allowed with" in err
+
+
+# --- brantel dump never leaves a broken file ------------------------------------------------
+
+
+def test_a_failed_dump_leaves_the_old_file_untouched(tmp_path):
+    """A write that fails half way (a full disk, staged as a file size limit) keeps the old dump whole."""
+    resource = pytest.importorskip("resource")
+    target = tmp_path / "table.dump"
+    target.write_bytes(b"the old dump\n")
+    blob = tmp_path / "big.bin"
+    blob.write_bytes(sources.sample_blob())
+
+    def limit():
+        import signal
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit then fails with EFBIG
+        resource.setrlimit(resource.RLIMIT_FSIZE, (512, 512))
+
+    result = subprocess.run([sys.executable, "-m", "brantel", "dump", str(target), "--blob", str(blob)],
+                            capture_output=True, text=True, preexec_fn=limit, timeout=60)
+    assert result.returncode == 2 and "cannot write" in result.stderr, result.stderr
+    assert target.read_bytes() == b"the old dump\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["big.bin", "table.dump"]
+    # Without the limit the dump replaces the old file, with the mode it had.
+    target.chmod(0o640)
+    assert subprocess.run([sys.executable, "-m", "brantel", "dump", str(target), "--blob", str(blob)]).returncode == 0
+    assert sources.read_dump(target) == sources.sample_blob() and target.stat().st_mode & 0o777 == 0o640
+
+
+def test_a_short_table_without_its_end_is_read_with_a_warning(run, tmp_path):
+    blob = sources.sample_blob()
+    assert blob[-6:] == b"\x7f\x04\xff\xfe\x00\x00"  # the end-of-table structure
+    path = tmp_path / "short.dump"
+    path.write_bytes(sources.dump_file_bytes(blob)[:-6])
+    status, out, err = run("inventory", path, "--format", "json")
+    assert (status, err) == (0, "")
+    (warning,) = json.loads(out)["warnings"]
+    assert warning.startswith(str(path)) and "no end-of-table structure; it may be cut short" in warning
+    status, out, err = run("inventory", path, "--format", "raw")
+    assert status == 0 and err.startswith("brantel: warning: ") and "cut short" in err
+    from brantel import fleet
+    machine = next(fleet.rows([path]))
+    assert "the dump: the table is" in machine["warnings"] and "cut short" in machine["warnings"]

@@ -104,6 +104,8 @@ def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
             decoded = _decoder()(found.blob)
         except (ValueError, IndexError, TypeError, UnicodeError) as exc:
             raise _Unreadable(f"the table cannot be decoded: {exc}") from None
+        if found.warnings:
+            decoded["warnings"] = found.warnings + decoded["warnings"]
         return [_machine_row(path, found.kind, digest, decoded)] + _device_rows(path, digest, decoded)
     except _Unreadable as exc:
         return [_error_row(path, digest, str(exc))]
