@@ -446,26 +446,90 @@ def _sysfs_input(folder: str, form: str, named: bool, warnings: "list[str]") -> 
     return entry_bytes + table, _blob(entry, _table(entry, table, table_origin, warnings))
 
 
-def _structure_starts(data: bytes, at: int) -> bool:
-    """Whether a plausible SMBIOS structure (header length at least 4, a string
-    set with its end) starts at ``at``: enough to tell a table from other bytes."""
-    if len(data) < at + 6:
-        return False
-    length = data[at + 1]
-    return length >= 4 and data.find(b"\0\0", at + length) >= 0
+#: A string number is one byte: a structure cannot use more strings than this.
+MAX_STRINGS = 255
+#: Longer than any SMBIOS string met in real tables by far; random bytes make longer ones.
+LONG_STRING = 1024
+#: Of a table that breaks off, this many whole structures that look like a table's
+#: make it a damaged table rather than other bytes.
+DAMAGED_TABLE_STRUCTURES = 3
 
 
-def _is_raw_smbios(data: bytes) -> bool:
+#: Structure types that no SMBIOS version defines (the defined ones end in the 40s;
+#: 126 is "inactive", 127 the end, 128 and up the vendors').
+UNDEFINED_TYPES = range(64, 126)
+#: The string-number fields of the BIOS (type 0) and System Information (type 1)
+#: structures, and the least length each structure has had.
+IDENTITY_STRINGS = {0: ((4, 5, 8), 0x12), 1: ((4, 5, 6, 7), 0x08)}
+
+
+def _break(table: bytes) -> "tuple[int, str, int, bool, bool]":
+    """Walk ``table`` as recognition does: (structures walked, how the walk ended
+    ("end", "data" or why it broke), where, whether a BIOS or System Information
+    structure was met whose string numbers point at its strings (at least one of
+    them), and whether every structure walked was plausible: a type that SMBIOS
+    defines, strings of a plausible length)."""
+    i = count = 0
+    identity, plausible = False, True
+    while i < len(table):
+        if i + 4 > len(table):
+            return count, "a structure header is cut short", i, identity, plausible
+        kind, length = table[i], table[i + 1]
+        if length < 4:
+            return count, f"a structure gives a length of {length}, less than its own header", i, identity, plausible
+        end = table.find(b"\0\0", i + length)
+        if end < 0:
+            return count, "a structure's strings have no end", i, identity, plausible
+        strings = table[i + length:end].split(b"\0") if end > i + length else []
+        if len(strings) > MAX_STRINGS:
+            return count, "a structure has more strings than a string number can reach", i, identity, plausible
+        if kind == 127 and length != 4:
+            return count, "an end-of-table structure is not 4 bytes long", i, identity, plausible
+        plausible = plausible and kind not in UNDEFINED_TYPES and all(len(text) <= LONG_STRING for text in strings)
+        if kind in IDENTITY_STRINGS and length >= IDENTITY_STRINGS[kind][1]:
+            numbers = [table[i + at] for at in IDENTITY_STRINGS[kind][0]]
+            identity = identity or (any(numbers) and max(numbers) <= len(strings))
+        count += 1
+        i = end + 2
+        if kind == 127:
+            return count, "end", i, identity, plausible
+    return count, "data", i, identity, plausible
+
+
+def _implausible(table: bytes) -> "str | None":
+    """None when ``table`` can be taken for an SMBIOS structure table; else where
+    and why it cannot.
+
+    A table is taken when its structures are whole and plausible (see _break)
+    up to its end-of-table structure or up to the end of the bytes; or, for a
+    damaged table, when at least DAMAGED_TABLE_STRUCTURES of them, among them a
+    BIOS or System Information structure, come before the break.
+    """
+    count, ended, at, identity, plausible = _break(table)
+    if not plausible:
+        pass
+    elif ended == "end" and (count > 1 or at == len(table)):
+        return None
+    elif ended == "data" and count:
+        return None
+    elif ended not in ("end", "data") and count >= DAMAGED_TABLE_STRUCTURES and identity:
+        return None
+    if not plausible:
+        return "its structures have types that SMBIOS does not define, or strings longer than any table's"
+    if ended == "end":
+        return f"it ends with an end-of-table structure at byte {at} that nothing precedes"
+    if ended == "data":
+        return "it holds no structure"
+    return f"{ended} at byte {at} of the table, after {count} whole structure{'s' if count != 1 else ''}"
+
+
+def _raw_smbios_table(data: bytes) -> "bytes | None":
     # RawSMBIOSData: Used20CallingMethod (0 or 1), major, minor, DMI revision, 32-bit length.
     if len(data) < RAW_SMBIOS_HEADER_SIZE or data[0] > 1 or data[1] not in (2, 3):
-        return False
+        return None
     (length,) = struct.unpack_from("<I", data, 4)
     # A length beyond the data is a cut-short export, which reading it will report.
-    return length >= 4 and _structure_starts(data, RAW_SMBIOS_HEADER_SIZE)
-
-
-def _is_blob(data: bytes) -> bool:
-    return data[:1] in (b"\x02", b"\x03") and _structure_starts(data, 2)
+    return data[RAW_SMBIOS_HEADER_SIZE:RAW_SMBIOS_HEADER_SIZE + length] if length >= 4 else None
 
 
 NOT_A_TABLE = ("not an SMBIOS table: neither a dump (an _SM_ or _SM3_ entry point at its start), "
@@ -474,16 +538,24 @@ NOT_A_TABLE = ("not an SMBIOS table: neither a dump (an _SM_ or _SM3_ entry poin
 
 
 def _recognise(data: bytes, name: str, origin: str, warnings: "list[str]") -> "tuple[str, bytes]":
-    """(form, blob) of a file's bytes, recognised by their content."""
+    """(form, blob) of a file's bytes, recognised by their content.
+
+    A blob or an RSMB export has only a few header bytes to tell it by, which
+    other files often share; its table must also be plausible (see _implausible).
+    """
     if data.startswith(SM30_ANCHOR) or data.startswith(SM21_ANCHOR):
         blob = table_from_dump(data, origin, warnings)
         return ("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1"), blob
-    if _is_raw_smbios(data):
+    raw_table = _raw_smbios_table(data)
+    if raw_table is not None and _implausible(raw_table) is None:
         return "RSMB export", blob_from_raw_smbios(data)
-    if _is_blob(data):
-        return "blob", data
     if not data:
         raise SourceError(f"{name} is empty")
+    if data[0] in (2, 3) and len(data) > 2:
+        why = _implausible(data[2:])
+        if why is None:
+            return "blob", data
+        raise SourceError(f"{name} is {NOT_A_TABLE}; read as a blob, {why}")
     raise SourceError(f"{name} is {NOT_A_TABLE}")
 
 
