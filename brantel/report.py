@@ -186,10 +186,30 @@ def text_report(decoded: Dict[str, Any], source_line: Optional[str] = None) -> s
     report.field("Processor sockets", str(totals["processor_sockets"]))
     report.field("Populated processors", str(totals["processors_populated"]))
     report.field("Enabled processors", str(totals["processors_enabled"]))
-    report.field("Memory (devices)", human_bytes(totals["memory_bytes"]))
+    report.field("Memory (devices)", _device_total(totals["memory_bytes"], decoded["memory_devices"]))
     if totals["memory_modules_bytes"] is not None:
-        report.field("Memory (modules)", human_bytes(totals["memory_modules_bytes"]))
+        report.field("Memory (modules)", _module_total(totals["memory_modules_bytes"], decoded["memory_modules"]))
     return "\n".join(report.lines) + "\n"
+
+
+def _counted_noun(count: int, noun: str) -> str:
+    return f"{count} {noun}" + ("" if count == 1 else "s")
+
+
+def _device_total(total: int, devices: List[Dict[str, Any]]) -> str:
+    """The devices' total, saying what it sums; unknown when the table lists no devices
+    (a total of 0 bytes would claim a machine without memory)."""
+    if not devices:
+        return "unknown: the table lists no memory devices"
+    installed = sum(1 for device in devices if device["size_bytes"])
+    unknown = sum(1 for device in devices if device["size_bytes"] is None)
+    text = f"{human_bytes(total)} in {_counted_noun(installed, 'installed device')}"
+    return text + (f", {unknown} more of unknown size" if unknown else "")
+
+
+def _module_total(total: int, modules: List[Dict[str, Any]]) -> str:
+    enabled = sum(1 for module in modules if module["enabled_size_bytes"])
+    return f"{human_bytes(total)} enabled in {_counted_noun(enabled, 'module')}"
 
 
 def describe_source(source: Dict[str, Any]) -> str:

@@ -152,7 +152,8 @@ def test_odd_values_and_warnings_in_the_text_report(run, tmp_path):
     assert re.search(r"\n    Status +not reported\n", text)
     assert re.search(r"\nWarnings \(1\)\n  structure at offset 49 \(type 7\) has a header length of 0", text)
     assert re.search(r"\n  Populated processors +0\n", text)
-    assert "Memory modules" not in text and re.search(r"\n  Memory \(devices\) +0 bytes\n", text)
+    # No memory device structures: the total is unknown, not 0 bytes.
+    assert "Memory modules" not in text and re.search(r"\n  Memory \(devices\) +unknown: the table lists no ", text)
 
 
 def _file(directory, name, content):
@@ -392,3 +393,31 @@ def test_a_short_table_without_its_end_is_read_with_a_warning(run, tmp_path):
     from brantel import fleet
     machine = next(fleet.rows([path]))
     assert "the dump: the table is" in machine["warnings"] and "cut short" in machine["warnings"]
+
+
+# --- what the totals say -------------------------------------------------------------------
+
+
+def _memory_totals(run, tmp_path, *structures):
+    import smbios_builder as sb
+    path = _file(tmp_path, "t.bin", sb.blob(*structures, sb.end_of_table()))
+    status, out, err = run("inventory", "--blob", path)
+    assert status == 0, err
+    return [line for line in out.decode().splitlines() if line.startswith("  Memory (")]
+
+
+@pytest.mark.parametrize("sizes_mib, expected", [
+    ((), ["  Memory (devices)      unknown: the table lists no memory devices"]),
+    ((0, 0), ["  Memory (devices)      0 bytes in 0 installed devices"]),
+    ((8192, 0, 4096), ["  Memory (devices)      12 GiB in 2 installed devices"]),
+    ((8192, None), ["  Memory (devices)      8 GiB in 1 installed device, 1 more of unknown size"]),
+], ids=["no-devices", "all-empty", "some-empty", "size-unknown"])
+def test_memory_totals_say_what_they_add_up(run, tmp_path, sizes_mib, expected):
+    import smbios_builder as sb
+    devices = []
+    for n, size in enumerate(sizes_mib):
+        device = bytearray(sb._memory_device(0x20 + n, f"DIMM {n}", f"BANK {n}", size or 0))
+        if size is None:
+            device[0x0C:0x0E] = b"\xff\xff"  # the size is unknown
+        devices.append(bytes(device))
+    assert _memory_totals(run, tmp_path, *devices) == expected
