@@ -12,7 +12,7 @@ from brantel.escaping import terminal_text
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:  # typing costs import time on every run
-    from typing import Any, Dict, List, Optional
+    from typing import Any, Dict, List, Optional, Tuple
 
 __all__ = ["text_report", "describe_source", "human_size", "human_bytes", "shown"]
 
@@ -116,6 +116,15 @@ def _memory_device(report: _Report, device: Dict[str, Any]) -> None:
     report.line(f"{shown(device['locator'])} / {shown(device['bank_locator'])}: {', '.join(parts)}")
 
 
+#: The strings that identify a baseboard or a chassis, as (label, key).
+IDENTITY_FIELDS = (("Version", "version"), ("Serial number", "serial_number"), ("Asset tag", "asset_tag"))
+
+
+def _strings(report: _Report, record: Dict[str, Any], fields: Tuple[Tuple[str, str], ...]) -> None:
+    for label, key in fields:
+        report.field(label, shown(record[key]), 2)
+
+
 def _module_size(size: Optional[int]) -> str:
     if size is None:
         return "not determinable"
@@ -157,17 +166,12 @@ def text_report(decoded: Dict[str, Any], source_line: Optional[str] = None) -> s
     if _counted(report, "Baseboards", decoded["baseboards"]):
         for board in decoded["baseboards"]:
             report.line(f"{shown(board['manufacturer'])} {shown(board['product'])}")
-            report.field("Version", shown(board["version"]), 2)
-            report.field("Serial number", shown(board["serial_number"]), 2)
-            report.field("Asset tag", shown(board["asset_tag"]), 2)
+            _strings(report, board, IDENTITY_FIELDS)
             report.field("Board type", board["type"] or UNKNOWN, 2)
     if _counted(report, "Chassis", decoded["chassis"]):
         for chassis in decoded["chassis"]:
             report.line(f"{shown(chassis['manufacturer'])}, {chassis['type'] or 'type unknown'}")
-            report.field("Version", shown(chassis["version"]), 2)
-            report.field("Serial number", shown(chassis["serial_number"]), 2)
-            report.field("Asset tag", shown(chassis["asset_tag"]), 2)
-            report.field("SKU", shown(chassis["sku"]), 2)
+            _strings(report, chassis, IDENTITY_FIELDS + (("SKU", "sku"),))
     if _counted(report, "Processors", decoded["processors"]):
         for cpu in decoded["processors"]:
             _processor(report, cpu)
