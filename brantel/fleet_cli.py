@@ -127,7 +127,9 @@ def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) ->
         summary = fleet.write(args.paths, format, args.output, jobs=jobs, stdout=stdout, progress=stderr,
                               notes=stderr, csv_raw=args.csv_raw)
     except fleet.FleetError as exc:
-        print(f"brantel: error: {exc}", file=stderr)
+        from brantel.escaping import terminal_text
+
+        print(f"brantel: error: {terminal_text(str(exc))}", file=stderr)
         return EXIT_USAGE
     if summary.total == 0:
         print("brantel: note: no files found", file=stderr)

@@ -411,3 +411,108 @@ def test_the_readme_queries_answer_on_the_corpus(corpus_blobs, tmp_path, monkeyp
             else:
                 assert len(found) == len(lines)
             assert [line.split()[0] for line in lines] == [str(row[0]).split()[0] for row in found[:len(lines)]]
+
+
+# --- what is not a file, and deep trees --------------------------------------------------
+
+
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _socket(path):
+    import socket
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(str(path))
+    return sock
+
+
+def _dangling(path):
+    os.symlink(path.parent / "nowhere", path)
+
+
+NOT_FILES = {"fifo": (_fifo, "a FIFO (named pipe)"), "socket": (_socket, "a socket"),
+             "dangling-link": (_dangling, "a link to nothing")}
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="needs FIFOs and Unix sockets")
+@pytest.mark.parametrize("kind", NOT_FILES)
+def test_what_is_not_a_file_is_an_error_row_without_blocking(tmp_path, kind):
+    make, what = NOT_FILES[kind]
+    folder = tmp_path / "in"
+    folder.mkdir()
+    keep = make(folder / "odd")
+    (folder / "table.bin").write_bytes(SAMPLE)
+    # Met in a folder (once dropped without a word) and named directly (a FIFO once hung the run in open()).
+    script = ("import json, sys\nfrom brantel import fleet\n"
+              "print(json.dumps([r for r in fleet.rows(sys.argv[1:]) if r['row'] != 'memory_device']))")
+    result = subprocess.run([sys.executable, "-c", script, str(folder), str(folder / "odd")],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    found = json.loads(result.stdout)
+    assert [row["row"] for row in found] == ["error", "machine"]
+    assert found[0]["path"] == str(folder / "odd") and what in found[0]["reason"]
+    status = subprocess.run([sys.executable, "-m", "brantel", "inventory", str(folder / "odd")],
+                            capture_output=True, text=True, timeout=60)
+    assert status.returncode == 2 and what in status.stderr and status.stderr.count("\n") == 1
+    if keep is not None:
+        keep.close()
+
+
+def test_a_tree_deeper_than_the_stack(tmp_path):
+    # Once a RecursionError that cost the whole run.  Made and removed level by level,
+    # as the standard helpers recurse too.
+    levels = [str(tmp_path)]
+    for _ in range(sys.getrecursionlimit() + 100):
+        levels.append(levels[-1] + "/d")
+        os.mkdir(levels[-1])
+    table = levels[-1] + "/table.bin"
+    pathlib.Path(table).write_bytes(SAMPLE)
+    try:
+        found = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+        assert [(row["row"], row["path"]) for row in found] == [("machine", table)]
+    finally:
+        os.remove(table)
+        for level in reversed(levels[1:]):
+            os.rmdir(level)
+
+
+# --- what is taken for a table ------------------------------------------------------------
+
+
+def test_random_files_are_not_taken_for_machines(tmp_path):
+    """Files that start like a blob (byte 2 or 3) but hold random bytes: once one in five became a machine."""
+    import random
+    rng = random.Random(20261208)
+    folder = tmp_path / "random"
+    folder.mkdir()
+    for n in range(1000):
+        size = int(2 ** rng.uniform(2, 17))
+        body = rng.getrandbits(8 * size).to_bytes(size, "little")
+        (folder / f"{n:04}").write_bytes(bytes([rng.choice((2, 3))]) + body)
+    found = list(fleet.rows([folder]))
+    assert [row["row"] for row in found] == ["error"] * 1000
+    assert all("not an SMBIOS table" in row["reason"] for row in found)
+    assert sum("read as a blob, " in row["reason"] and " at byte " in row["reason"] for row in found) > 900
+
+
+@pytest.mark.parametrize("form", ["blob", "rsmb", "dump"])
+def test_every_real_table_is_still_a_machine(corpus_blobs, tmp_path, form):
+    """Damaged ones included (a hypervisor's table breaks off after its fifth structure)."""
+    make = {"blob": lambda blob: blob, "rsmb": rsmb, "dump": dump}[form]
+    for path in corpus_blobs:
+        (tmp_path / path.stem).write_bytes(make(path.read_bytes()))
+    found = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+    assert [(row["row"], row["source_kind"]) for row in found] == [("machine", form)] * len(corpus_blobs), \
+        [row for row in found if row["row"] == "error"]
+
+
+def test_a_damaged_table_is_taken_and_garbage_after_a_few_structures_is_not(tmp_path):
+    bios = sb.structure(0, {4: 1, 5: 2, 8: 3}, length=0x12, strings=["Tallis Firmware", "2.1", "05/06/2021"])
+    # Three whole structures, then a structure header that says it is 2 bytes long.
+    (tmp_path / "damaged.bin").write_bytes(sb.blob(bios, sb._processor(0x10, "CPU0"), sb._processor(0x11, "CPU1"))
+                                           + b"\x11\x02")
+    (tmp_path / "no-identity.bin").write_bytes(bytes([3, 4]) + sb._processor(0x10, "CPU0") * 3 + b"\x11\x02")
+    damaged, *_, other = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+    assert damaged["row"] == "machine"
+    assert other["row"] == "error" and "after 3 whole structures" in other["reason"]

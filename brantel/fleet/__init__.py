@@ -20,8 +20,11 @@ Folders are searched recursively, in sorted order, skipping names that start
 with a dot and not following links to folders.  An input that cannot be read
 or decoded gives an error row and the run goes on.
 
-The package, one concern a module: ``inputs`` finds the inputs, ``reading``
-reads and recognises one, ``machine_rows`` turns it into rows, ``parallel``
+Reading and recognising an input is brantel.sources' work (``read_input``),
+the same reader that ``brantel inventory`` uses.
+
+The package, one concern a module: ``inputs`` finds the inputs,
+``machine_rows`` turns one into rows, ``parallel``
 spreads the work over processes, ``write_jsonl``, ``write_csv`` and
 ``write_sqlite`` write one format each (``outputs`` holds what they share),
 ``progress`` counts and shows the run; this module is the public API.

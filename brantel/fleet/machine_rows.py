@@ -2,12 +2,15 @@
 from __future__ import annotations
 
 import hashlib
-import os
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
+from brantel import sources
+from brantel.escaping import path_bytes, path_text
 from brantel.fleet.columns import Row
-from brantel.fleet.inputs import _tables_folder
-from brantel.fleet.reading import _Unreadable, _read, _recognise, _sysfs_blob
+
+
+class _Unreadable(Exception):
+    """One input failed; the text is the error row's reason."""
 
 _decode: Optional[Callable[[bytes], Dict[str, Any]]] = None
 
@@ -36,12 +39,9 @@ _NOT_RUNNING = ("Disabled By User", "Disabled By BIOS")
 def _path_forms(path: str) -> Tuple[str, Optional[bytes]]:
     """(the path as text, with \\xNN for bytes of the name that are not UTF-8; the name's raw bytes
     when they are not UTF-8, None when the text says it all)."""
-    try:
-        path.encode("utf-8")
-    except UnicodeEncodeError:  # undecodable bytes, which os.listdir hands over as surrogates
-        raw = os.fsencode(path)
-        return raw.decode("utf-8", "backslashreplace"), raw
-    return path, None
+    if path.isascii():  # nearly every name: nothing to escape
+        return path, None
+    return path_text(path), path_bytes(path)
 
 
 def _machine_row(path: str, raw: Optional[bytes], kind: str, digest: str, decoded: Dict[str, Any]) -> Row:
@@ -110,21 +110,21 @@ def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
         return [_error_row(path, None, reason)]
     digest = None
     try:
-        folder = _tables_folder(path) if os.path.isdir(path) else None
-        if folder is not None:
-            data, blob = _sysfs_blob(folder)
-            kind = "sysfs"
-        else:
-            data = _read(path)
-        digest = hashlib.sha256(data).hexdigest()
-        if folder is None:
-            kind, blob = _recognise(data)
         try:
-            decoded = _decoder()(blob)
+            found = sources.read_input(path, named=False)
+        except sources.SourceError as exc:
+            if exc.data is not None:
+                digest = hashlib.sha256(exc.data).hexdigest()
+            raise _Unreadable(str(exc)) from None
+        digest = hashlib.sha256(found.data).hexdigest()
+        try:
+            decoded = _decoder()(found.blob)
         except (ValueError, IndexError, TypeError, UnicodeError) as exc:
             raise _Unreadable(f"the table cannot be decoded: {exc}") from None
+        if found.warnings:
+            decoded["warnings"] = found.warnings + decoded["warnings"]
         text, raw = _path_forms(path)
-        return [_machine_row(text, raw, kind, digest, decoded)] + _device_rows(text, raw, digest, decoded)
+        return [_machine_row(text, raw, found.kind, digest, decoded)] + _device_rows(text, raw, digest, decoded)
     except _Unreadable as exc:
         return [_error_row(path, digest, str(exc))]
     except Exception as exc:  # a fault of ours must not cost the fleet its other rows

@@ -3,30 +3,17 @@ from __future__ import annotations
 
 from typing import IO, Any, List, Optional, Union
 
+from brantel.escaping import json_lines
 from brantel.fleet.columns import Row
 from brantel.fleet.outputs import _binary, _cannot_write, _hex_paths, _Replacement, _TextSink
 from brantel.fleet.parallel import Encoded
 
-_json_encode = None
-
-#: Line ends to tools that split lines the Unicode way (and to JavaScript before ES2019):
-#: escaped, so that one row stays one line for every reader.
-_LINE_BREAKS = (("\u2028", "\\u2028"), ("\u2029", "\\u2029"), ("\u0085", "\\u0085"))
 
 
 def _jsonl_encode(result: List[Row]) -> Encoded:
-    global _json_encode
-    if _json_encode is None:
-        import json
-
-        _json_encode = json.JSONEncoder(ensure_ascii=False).encode
-    encode = _json_encode
-    text = "".join([encode(row) + "\n" for row in _hex_paths(result)])
-    for character, escape in _LINE_BREAKS:
-        if character in text:
-            text = text.replace(character, escape)
-    # backslashreplace writes a stray surrogate as the \\uXXXX escape that JSON readers take back.
-    return result[0]["row"] == "error", len(result) - 1, text.encode("utf-8", "backslashreplace")
+    # One escaping rule for every JSON brantel writes: U+2028, U+2029 and U+0085 among what
+    # it escapes, so that tools splitting lines the Unicode way still see one row a line.
+    return result[0]["row"] == "error", len(result) - 1, json_lines(_hex_paths(result))
 
 
 class _JsonlWriter:
