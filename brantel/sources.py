@@ -37,7 +37,7 @@ import stat
 import struct
 import sys
 
-from brantel.escaping import path_bytes, path_text
+from brantel.escaping import bytes_hex, path_bytes, path_text
 
 __all__ = [
     "SourceError",
@@ -751,8 +751,7 @@ def load(
             found = read_input(value, kind)
             if warnings is not None:
                 warnings.extend(found.warnings)
-            raw = found.path_bytes
-            return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": raw.hex() if raw else None}
+            return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": bytes_hex(found.path_bytes)}
     if sample:
         return sample_blob(), {"kind": "sample", "path": None, "path_bytes": None}
     if sys.platform == "win32":
