@@ -9,6 +9,7 @@ from brantel.escaping import bytes_hex
 from brantel.fleet.columns import ERROR_COLUMNS, MACHINE_COLUMNS, MEMORY_DEVICE_COLUMNS, FleetError, Row
 from brantel.fleet.parallel import Encoded
 
+
 def memory_csv_path(path: str) -> str:
     """Where the memory-device CSV goes beside the machine CSV ``path``: ``-memory`` before the suffix."""
     folder, name = os.path.split(path)
