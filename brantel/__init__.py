@@ -4,6 +4,7 @@ and cipher services, in one native extension module (brantel.brantel_sysprobe).
 The decoded inventory, as plain Python data::
 
     brantel.read()                  # this machine's table
+    brantel.read("t.dump")          # a file or folder, recognised by its content
     brantel.read(dump="t.dump")     # or a dump file, a blob file, a sysfs copy, the sample
     brantel.decode(blob)            # a blob: major version, minor version, table
 
@@ -25,9 +26,11 @@ def decode(blob):
     return native_decode(blob)
 
 
-def read(*, dump=None, blob=None, sysfs_root=None, sample=False):
+def read(path=None, *, dump=None, blob=None, sysfs_root=None, sample=False):
     """The decoded inventory of one source, with ``source`` naming it.
 
+    ``path``: a file or folder recognised by its content (a dump, a Windows
+    RSMB export, a blob, a sysfs tree or a copy of its tables folder);
     ``dump``: a dump file as ``dmidecode --dump-bin`` (or ``brantel dump``)
     writes it; ``blob``: a blob file; ``sysfs_root``: a directory that stands
     for ``/sys``; ``sample``: the sample table that ships with brantel.  With
@@ -36,7 +39,7 @@ def read(*, dump=None, blob=None, sysfs_root=None, sample=False):
     """
     from brantel import sources
 
-    data, source = sources.load(dump=dump, blob=blob, sysfs_root=sysfs_root, sample=sample)
+    data, source = sources.load(path, dump=dump, blob=blob, sysfs_root=sysfs_root, sample=sample)
     result = decode(data)
     result["source"] = source
     return result

@@ -7,6 +7,7 @@ __all__ = ["decode", "read"]
 
 def decode(blob: bytes) -> Dict[str, Any]: ...
 def read(
+    path: Optional[_Path] = ...,
     *,
     dump: Optional[_Path] = ...,
     blob: Optional[_Path] = ...,

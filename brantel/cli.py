@@ -1,5 +1,7 @@
-"""The brantel command line: ``brantel inventory`` and ``brantel dump`` (also
-``python -m brantel ...``).
+"""The brantel command line: ``brantel inventory``, ``brantel dump`` and
+``brantel table`` (also ``python -m brantel ...``).  This module parses the
+arguments and dispatches: inputs are read by brantel.sources, the text report
+is brantel.report's, the fleet is brantel.fleet's.
 
 Exit status: 0 on success; 2 for bad input or usage (a missing or unreadable
 file, a bad dump, a table the inventory cannot walk, a wrong or empty option);
@@ -15,9 +17,12 @@ from __future__ import annotations
 
 import argparse
 import os
+import stat
 import sys
 
 from brantel import sources
+from brantel.escaping import json_document, path_text, terminal_bytes, terminal_text
+from brantel.report import describe_source, human_bytes, human_size, text_report
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:  # typing costs import time on every run
@@ -32,6 +37,8 @@ INVENTORY_EXAMPLES = """\
 examples:
   brantel inventory                      this machine's table
   brantel inventory --format json        the decoded inventory as JSON
+  brantel inventory table.dump           a file: dump, RSMB export, blob or sysfs copy,
+                                         recognised by its content
   brantel inventory --dump table.dump    a dump made with: brantel dump table.dump
                                          (or sudo dmidecode --dump-bin table.dump)
   brantel inventory --blob table.bin     a blob: major version, minor version, table
@@ -64,183 +71,6 @@ class NoTable(Exception):
     """This machine's table could not be read and no source was named."""
 
 
-# --- the text report --------------------------------------------------------------
-
-UNITS = ("bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB", "ZiB", "YiB")
-NOT_SET = "(not set)"
-BLANK = "(blank)"
-UNKNOWN = "unknown"
-LABEL_WIDTH = 23
-
-
-def human_bytes(size: int) -> str:
-    """A byte count in the largest binary unit that keeps it at 1 or more."""
-    unit = 0
-    while unit < len(UNITS) - 1 and size >= 1024 ** (unit + 1):
-        unit += 1
-    whole, rest = divmod(size, 1024 ** unit)
-    if rest == 0:
-        return f"{whole} {UNITS[unit]}"
-    return f"{size / 1024 ** unit:.1f} {UNITS[unit]}"
-
-
-def human_size(kib: int) -> str:
-    """A size counted in KiB, as human_bytes() shows it."""
-    return human_bytes(kib * 1024)
-
-
-def shown(value: Any) -> str:
-    """A value as the report prints it: control characters escaped, None as (not set)."""
-    if value is None:
-        return NOT_SET
-    text = str(value).strip()
-    return "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text) or BLANK
-
-
-def _or_unknown(value: Any, unit: str = "") -> str:
-    if value is None:
-        return UNKNOWN
-    return f"{value} {unit}".rstrip()
-
-
-class _Report:
-    def __init__(self) -> None:
-        self.lines: List[str] = []
-
-    def heading(self, text: str) -> None:
-        if self.lines:
-            self.lines.append("")
-        self.lines.append(text)
-
-    def line(self, text: str, indent: int = 1) -> None:
-        self.lines.append("  " * indent + text)
-
-    def field(self, label: str, value: str, indent: int = 1) -> None:
-        self.line(f"{label:<{LABEL_WIDTH - 2 * indent}} {value}".rstrip(), indent)
-
-
-def _counted(report: _Report, title: str, records: List[Any]) -> bool:
-    report.heading(f"{title} ({len(records)})" if records else f"{title}: none")
-    return bool(records)
-
-
-def _processor(report: _Report, cpu: Dict[str, Any]) -> None:
-    report.line(f"{shown(cpu['socket'])}: {shown(cpu['version'] or cpu['manufacturer'])}")
-    if cpu["version"] is not None:
-        report.field("Manufacturer", shown(cpu["manufacturer"]), 2)
-    report.field("Max speed", _or_unknown(cpu["max_speed_mhz"], "MHz"), 2)
-    report.field("Current speed", _or_unknown(cpu["current_speed_mhz"], "MHz"), 2)
-    cores = _or_unknown(cpu["core_count"])
-    if cpu["core_enabled"] is not None:
-        cores += f" ({cpu['core_enabled']} enabled)"
-    report.field("Cores", cores, 2)
-    report.field("Threads", _or_unknown(cpu["thread_count"]), 2)
-    if cpu["populated"] is None:
-        state = "not reported"
-    elif not cpu["populated"]:
-        state = "socket empty"
-    else:
-        state = "populated, " + (cpu["status"] or "status unknown").lower()
-    report.field("Status", state, 2)
-    for label, key in (("Serial number", "serial_number"), ("Part number", "part_number")):
-        if cpu[key]:
-            report.field(label, shown(cpu[key]), 2)
-
-
-def _memory_device(report: _Report, device: Dict[str, Any]) -> None:
-    size = device["size_bytes"]
-    parts = ["size unknown" if size is None else "empty" if size == 0 else human_bytes(size)]
-    parts.append(device["form_factor"] or "form factor unknown")
-    if size != 0:
-        if device["type"]:
-            parts.append(device["type"])
-        for label, key in (("max", "speed_mts"), ("configured", "configured_speed_mts")):
-            if device[key] is not None:
-                parts.append(f"{label} {device[key]} MT/s")
-        if device["rank"] is not None:
-            parts.append(f"rank {device['rank']}")
-        maker = " ".join(shown(device[k]) for k in ("manufacturer", "part_number") if device[k])
-        if maker:
-            parts.append(maker)
-    report.line(f"{shown(device['locator'])} / {shown(device['bank_locator'])}: {', '.join(parts)}")
-
-
-def _module_size(size: Optional[int]) -> str:
-    if size is None:
-        return "not determinable"
-    return "none" if size == 0 else human_bytes(size)
-
-
-def text_report(decoded: Dict[str, Any], source_line: Optional[str] = None) -> str:
-    """The readable report of a decoded inventory (brantel.decode / brantel.read)."""
-    report = _Report()
-    if source_line is not None:
-        report.lines.append(source_line)
-    report.lines.append(f"Hardware inventory (SMBIOS {decoded['smbios_version']})")
-
-    if decoded["warnings"]:
-        report.heading(f"Warnings ({len(decoded['warnings'])})")
-        for warning in decoded["warnings"]:
-            report.line(shown(warning))
-
-    report.heading("BIOS")
-    bios = decoded["bios"]
-    report.field("Vendor", shown(bios["vendor"]))
-    report.field("Version", shown(bios["version"]))
-    report.field("Release date", shown(bios["release_date"]))
-
-    report.heading("System")
-    system = decoded["system"]
-    for label, key in (("Manufacturer", "manufacturer"), ("Product", "product"), ("Version", "version"),
-                       ("Serial number", "serial_number")):
-        report.field(label, shown(system[key]))
-    if system["uuid"] is not None:
-        report.field("UUID", system["uuid"])
-        report.field("UUID (stored order)", system["uuid_stored"])
-    else:
-        blank = f" (stored as {system['uuid_stored']})" if system["uuid_stored"] else ""
-        report.field("UUID", NOT_SET + blank)
-    report.field("SKU", shown(system["sku"]))
-    report.field("Family", shown(system["family"]))
-
-    if _counted(report, "Baseboards", decoded["baseboards"]):
-        for board in decoded["baseboards"]:
-            report.line(f"{shown(board['manufacturer'])} {shown(board['product'])}")
-            report.field("Version", shown(board["version"]), 2)
-            report.field("Serial number", shown(board["serial_number"]), 2)
-            report.field("Asset tag", shown(board["asset_tag"]), 2)
-            report.field("Board type", board["type"] or UNKNOWN, 2)
-    if _counted(report, "Chassis", decoded["chassis"]):
-        for chassis in decoded["chassis"]:
-            report.line(f"{shown(chassis['manufacturer'])}, {chassis['type'] or 'type unknown'}")
-            report.field("Version", shown(chassis["version"]), 2)
-            report.field("Serial number", shown(chassis["serial_number"]), 2)
-            report.field("Asset tag", shown(chassis["asset_tag"]), 2)
-            report.field("SKU", shown(chassis["sku"]), 2)
-    if _counted(report, "Processors", decoded["processors"]):
-        for cpu in decoded["processors"]:
-            _processor(report, cpu)
-    if _counted(report, "Memory devices", decoded["memory_devices"]):
-        for device in decoded["memory_devices"]:
-            _memory_device(report, device)
-    if decoded["memory_modules"]:
-        report.heading(f"Memory modules ({len(decoded['memory_modules'])})")
-        for module in decoded["memory_modules"]:
-            double = {True: ", double-bank", False: "", None: ""}[module["double_bank"]]
-            report.line(f"{shown(module['socket'])}: installed {_module_size(module['installed_size_bytes'])}, "
-                        f"enabled {_module_size(module['enabled_size_bytes'])}{double}")
-
-    totals = decoded["totals"]
-    report.heading("Totals")
-    report.field("Processor sockets", str(totals["processor_sockets"]))
-    report.field("Populated processors", str(totals["processors_populated"]))
-    report.field("Enabled processors", str(totals["processors_enabled"]))
-    report.field("Memory (devices)", human_bytes(totals["memory_bytes"]))
-    if totals["memory_modules_bytes"] is not None:
-        report.field("Memory (modules)", human_bytes(totals["memory_modules_bytes"]))
-    return "\n".join(report.lines) + "\n"
-
-
 # --- the command line -------------------------------------------------------------
 
 
@@ -264,12 +94,16 @@ class _VersionAction(argparse.Action):
         parser.exit()
 
 
-def _add_sources(command: argparse.ArgumentParser) -> None:
+def _add_sources(command: argparse.ArgumentParser, positional: bool = False) -> None:
     source = command.add_mutually_exclusive_group()
+    if positional:
+        source.add_argument("path", metavar="FILE", nargs="?", type=_not_empty("FILE"),
+                            help="read FILE, whatever it holds: a dump, a Windows RSMB export, a blob, "
+                                 "a sysfs tree or a copy of its tables folder (recognised by content)")
     source.add_argument("--dump", metavar="FILE", type=_not_empty("--dump"),
-                        help="read a dump file made with brantel dump or dmidecode --dump-bin")
+                        help="read FILE as a dump made with brantel dump or dmidecode --dump-bin, and nothing else")
     source.add_argument("--blob", metavar="FILE", type=_not_empty("--blob"),
-                        help="read a blob file: major version, minor version, table")
+                        help="read FILE as a blob (major version, minor version, table), and nothing else")
     source.add_argument("--sysfs-root", metavar="DIR", type=_not_empty("--sysfs-root"),
                         help="read firmware/dmi/tables/{smbios_entry_point,DMI} under DIR instead of /sys")
     source.add_argument("--sample", action="store_true",
@@ -290,14 +124,15 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
         help="build and show the hardware inventory",
         description=(
             "Build the hardware inventory from an SMBIOS table and show it.\n"
-            "Without a source option it reads this machine's table. When that cannot be\n"
+            "FILE is recognised by its content; --dump, --blob and --sysfs-root read only\n"
+            "that form. Without a source it reads this machine's table. When that cannot be\n"
             "read it exits with status 3, except at a terminal, where it shows the sample\n"
             "machine that ships with brantel and says so on its first line."
         ),
         epilog=INVENTORY_EXAMPLES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    _add_sources(inventory)
+    _add_sources(inventory, positional=True)
     inventory.add_argument("--format", choices=("text", "json", "view", "raw"), default="text",
                            help="text: a readable report (default); json: the decoded inventory; "
                                 "view: the rendered inventory's exact structure and its query results, as JSON; "
@@ -333,22 +168,15 @@ def _version() -> str:
         return "(not installed)"
 
 
-def _describe(source: Dict[str, Any]) -> str:
-    kind, path = source["kind"], source["path"]
-    if kind == "sample":
-        return "the sample table that ships with brantel (not this machine)"
-    if kind == "rsmb":
-        return "this machine's table (Windows firmware-table API)"
-    if kind == "sysfs":
-        return f"this machine's table ({path})" if path == sources._sysfs_tables(None) else f"sysfs tables in {path}"
-    return f"{kind} file {path}"
-
-
-def _load(args: argparse.Namespace) -> Tuple[bytes, Dict[str, Any]]:
-    """The blob of the named source (or this machine's) and its source entry."""
-    named = args.dump is not None or args.blob is not None or args.sysfs_root is not None or args.sample
+def _load(args: argparse.Namespace, warnings: List[str]) -> Tuple[bytes, Dict[str, Any]]:
+    """The blob of the named source (or this machine's) and its source entry;
+    what reading found doubtful goes into ``warnings``."""
+    path = getattr(args, "path", None)
+    named = (path is not None or args.dump is not None or args.blob is not None or args.sysfs_root is not None
+             or args.sample)
     try:
-        return sources.load(dump=args.dump, blob=args.blob, sysfs_root=args.sysfs_root, sample=args.sample)
+        return sources.load(path, dump=args.dump, blob=args.blob, sysfs_root=args.sysfs_root, sample=args.sample,
+                            warnings=warnings)
     except sources.SourceError as exc:
         if named:
             raise
@@ -356,14 +184,15 @@ def _load(args: argparse.Namespace) -> Tuple[bytes, Dict[str, Any]]:
 
 
 def _origin(source: Dict[str, Any]) -> str:
-    return source["path"] or _describe(source)
+    return source["path"] or describe_source(source)
 
 
-def _decode(blob: bytes, source: Dict[str, Any]) -> Dict[str, Any]:
+def _decode(blob: bytes, source: Dict[str, Any], warnings: List[str]) -> Dict[str, Any]:
     from brantel._inventory_decoder import decode
 
     decoded: Dict[str, Any] = decode(blob)
     decoded["source"] = source
+    decoded["warnings"] = warnings + decoded["warnings"]
     return decoded
 
 
@@ -405,14 +234,7 @@ def _write_bytes(stdout: Optional[TextIO], data: bytes) -> None:
 
 def _write_text(stdout: Optional[TextIO], text: str) -> None:
     """Text in the stream's encoding; characters it cannot hold are escaped, not fatal."""
-    encoding = getattr(stdout, "encoding", None) or "utf-8"
-    _write_bytes(stdout, text.encode(encoding, "backslashreplace"))
-
-
-def _json_bytes(document: Any) -> bytes:
-    import json
-
-    return (json.dumps(document, indent=2, ensure_ascii=False) + "\n").encode("utf-8")
+    _write_bytes(stdout, terminal_bytes(text, getattr(stdout, "encoding", None)))
 
 
 def _is_terminal(stream: Optional[TextIO]) -> bool:
@@ -428,8 +250,9 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
     except UnicodeEncodeError:
         raise UsageError("--guid must be text that can be written as UTF-8") from None
     notice = None
+    notes: List[str] = []
     try:
-        blob, source = _load(args)
+        blob, source = _load(args, notes)
     except NoTable as exc:
         # Only a person at a terminal may be shown the sample in place of this
         # machine, and only with a first line saying so.
@@ -437,34 +260,76 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
             raise
         blob, source = sources.load(sample=True)
         notice = f"This is the sample machine that ships with brantel, not this machine: {exc}."
+    if args.format in ("raw", "view"):
+        _warn(stderr, notes)  # these formats have no place for them
     if args.format == "raw":
         _write_bytes(stdout, _rendered(blob, guid, source))
     elif args.format == "view":
         from brantel import view
 
         rendered = _rendered(blob, guid, source)
-        _write_bytes(stdout, _json_bytes({"source": source, **view.describe(rendered)}))
+        _write_bytes(stdout, json_document({"source": source, **view.describe(rendered)}))
     elif args.format == "json":
-        _write_bytes(stdout, _json_bytes(_decode(blob, source)))
+        _write_bytes(stdout, json_document(_decode(blob, source, notes)))
     else:
-        report = text_report(_decode(blob, source), f"Source: {_describe(source)}")
+        report = text_report(_decode(blob, source, notes), f"Source: {describe_source(source)}")
         _write_text(stdout, report if notice is None else notice + "\n" + report)
     return 0
 
 
+def _warn(stderr: TextIO, warnings: List[str]) -> None:
+    for warning in warnings:
+        print(f"brantel: warning: {terminal_text(warning)}", file=stderr)
+
+
+def _replace_file(path: str, data: bytes) -> None:
+    """Write ``path`` whole or not at all: a failed write (a full disk, say)
+    leaves what was there untouched and no partial file beside it."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError:
+        mode = None
+    if mode is not None and not stat.S_ISREG(mode):
+        with open(path, "wb") as out:  # a device or a FIFO: nothing there to keep
+            out.write(data)
+        return
+    import tempfile
+
+    folder, name = os.path.split(path)
+    descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder or ".")
+    try:
+        with os.fdopen(descriptor, "wb") as out:
+            out.write(data)
+            out.flush()
+            os.fsync(out.fileno())
+        if mode is None:
+            umask = os.umask(0)
+            os.umask(umask)
+            mode = 0o666 & ~umask
+        os.chmod(temporary, stat.S_IMODE(mode))
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+
+
 def run_dump(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO) -> int:
-    blob, source = _load(args)
+    notes: List[str] = []
+    blob, source = _load(args, notes)
+    _warn(stderr, notes)
     try:
         data = sources.dump_file_bytes(blob)
     except ValueError as exc:
         raise UsageError(f"{_origin(source)}: {exc}") from None
     try:
-        with open(args.file, "wb") as out:
-            out.write(data)
+        _replace_file(args.file, data)
     except OSError as exc:
-        raise UsageError(f"cannot write {args.file}: {exc.strerror or exc}") from None
-    _write_text(stdout, f"Wrote {args.file}: the SMBIOS {blob[0]}.{blob[1]} table of {_describe(source)}, "
-                        f"{len(blob) - 2} bytes\n")
+        raise UsageError(f"cannot write {path_text(args.file)}: {exc.strerror or exc}") from None
+    _write_text(stdout, f"Wrote {terminal_text(path_text(args.file))}: the SMBIOS {blob[0]}.{blob[1]} table of "
+                        f"{describe_source(source)}, {len(blob) - 2} bytes\n")
     return 0
 
 
@@ -492,12 +357,13 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "brantel") -> int:
         status: int = args.handler(args, stdout, stderr)
         return status
     except NoTable as exc:
-        print(f"brantel: error: no SMBIOS table could be read on this machine: {exc}; "
-              "name one with --dump, --blob or --sysfs-root, or use --sample for the sample machine",
+        print(f"brantel: error: no SMBIOS table could be read on this machine: {terminal_text(str(exc))}; "
+              "name one (a FILE, or --dump, --blob or --sysfs-root), or use --sample for the sample machine",
               file=stderr)
         return EXIT_NO_TABLE
     except (sources.SourceError, UsageError) as exc:
-        print(f"brantel: error: {exc}", file=stderr)
+        # A message may quote a file name or a table's text: escaped as the report escapes strings.
+        print(f"brantel: error: {terminal_text(str(exc))}", file=stderr)
         return 2
     except KeyboardInterrupt:
         return 130
@@ -507,5 +373,5 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = "brantel") -> int:
         _quiet_stdout(stdout)
         return 0
     except Exception as exc:
-        print(f"brantel: unexpected error: {type(exc).__name__}: {exc}", file=stderr)
+        print(f"brantel: unexpected error: {type(exc).__name__}: {terminal_text(str(exc))}", file=stderr)
         return 1

@@ -31,9 +31,13 @@ the person at the command line.
 """
 from __future__ import annotations
 
+import errno
 import os
+import stat
 import struct
 import sys
+
+from brantel.escaping import bytes_hex, path_bytes, path_text
 
 __all__ = [
     "SourceError",
@@ -52,6 +56,12 @@ __all__ = [
     "read_machine",
     "read_dump",
     "read_blob",
+    "read_input",
+    "Input",
+    "FORMS",
+    "tables_folder",
+    "kind_of_file",
+    "not_a_file",
     "sample_blob",
     "load",
     "dump_file_bytes",
@@ -90,7 +100,12 @@ DUMP_TABLE_OFFSET = 0x20
 
 
 class SourceError(Exception):
-    """A source could not deliver a blob; ``str(error)`` is one sentence for the user."""
+    """A source could not deliver a blob; ``str(error)`` is one sentence for the user.
+
+    ``data`` holds the bytes of an input that was read but is not a table (None otherwise).
+    """
+
+    data: "bytes | None" = None
 
 
 class EntryPoint:
@@ -192,24 +207,28 @@ def parse_entry_point(data: bytes, origin: str = "the entry point") -> EntryPoin
     raise SourceError(f"{origin} does not start with an SMBIOS entry point (_SM_ or _SM3_)")
 
 
-def _ends_cleanly(table: bytes) -> bool:
-    """Whether a table ends on a structure boundary or with an end-of-table
-    structure, rather than in the middle of a structure."""
-    i = 0
+def _walk(table: bytes) -> "tuple[int, str, int]":
+    """Walk a table's structures as far as they hold: (structures walked, how the
+    walk ended, the offset where it ended).  It ends "end" after an end-of-table
+    structure, "data" on a structure boundary at the end of the bytes, or "cut"
+    at a structure that is not whole (a header shorter than 4 bytes or a string
+    set with no end)."""
+    i = count = 0
     while i < len(table):
         if i + 4 > len(table):
-            return False
+            return count, "cut", i
         kind, length = table[i], table[i + 1]
-        end = table.find(b"\0\0", i + length)
-        if length < 4 or end < 0:
-            return False
+        end = table.find(b"\0\0", i + length) if length >= 4 else -1
+        if end < 0:
+            return count, "cut", i
         i = end + 2
+        count += 1
         if kind == 127:
-            return True
-    return True
+            return count, "end", i
+    return count, "data", i
 
 
-def _table(entry: EntryPoint, available: bytes, origin: str) -> bytes:
+def _table(entry: EntryPoint, available: bytes, origin: str, warnings: "list[str] | None" = None) -> bytes:
     """The table that ``entry`` announces, out of the bytes that hold it."""
     if entry.length_is_exact:
         if len(available) < entry.table_length:
@@ -220,8 +239,14 @@ def _table(entry: EntryPoint, available: bytes, origin: str) -> bytes:
         return available[: entry.table_length]
     # 3.0: the length is a maximum; the table may well be shorter.
     table = available[: entry.table_length]
-    if len(table) < entry.table_length and not _ends_cleanly(table):
-        raise SourceError(f"{origin} is truncated: the table ends in the middle of a structure")
+    if len(table) < entry.table_length:
+        ended = _walk(table)[1]
+        if ended == "cut":
+            raise SourceError(f"{origin} is truncated: the table ends in the middle of a structure")
+        if ended == "data" and warnings is not None:
+            # Whole structures, but no end-of-table structure either: it may have been cut between two.
+            warnings.append(f"{origin}: the table is {len(table)} bytes, shorter than the {entry.table_length} "
+                            "its entry point allows, and has no end-of-table structure; it may be cut short")
     return table
 
 
@@ -229,7 +254,7 @@ def _blob(entry: EntryPoint, table: bytes) -> bytes:
     return bytes((entry.major, entry.minor)) + table
 
 
-def table_from_dump(data: bytes, origin: str = "the dump") -> bytes:
+def table_from_dump(data: bytes, origin: str = "the dump", warnings: "list[str] | None" = None) -> bytes:
     """The blob held by a ``--dump-bin`` style dump (entry point at offset 0)."""
     entry = parse_entry_point(data, origin)
     if entry.table_address >= len(data) and entry.table_length:
@@ -237,7 +262,7 @@ def table_from_dump(data: bytes, origin: str = "the dump") -> bytes:
             f"{origin}: the table offset 0x{entry.table_address:x} given by the entry point lies beyond "
             f"the end of the file ({len(data)} bytes); is it a dump made with dmidecode --dump-bin?"
         )
-    return _blob(entry, _table(entry, data[entry.table_address:], origin))
+    return _blob(entry, _table(entry, data[entry.table_address:], origin, warnings))
 
 
 def parse_raw_smbios_header(data: bytes) -> RawSMBIOSHeader:
@@ -264,56 +289,338 @@ def blob_from_raw_smbios(data: bytes) -> bytes:
     return bytes((header.major, header.minor)) + table[: header.length]
 
 
-def _refuse_large(path: str) -> SourceError:
-    return SourceError(f"{path} is larger than 64 MiB, far more than any SMBIOS table needs; it was not read")
+# --- reading inputs -----------------------------------------------------------------
+#
+# Every input file is read here, under one set of rules: nothing larger than
+# MAX_INPUT is accepted, nothing may block (a FIFO, a terminal), and a name is
+# shown as path_text shows it.
+
+ENTRY_POINT_NAME, TABLE_NAME = "smbios_entry_point", "DMI"
+
+#: What recognition makes of an input: the source kind and, in words, the form.
+FORMS = {
+    "dump 2.1": "dump", "dump 3.0": "dump", "RSMB export": "rsmb", "blob": "blob",
+    "sysfs tree": "sysfs", "tables folder": "sysfs",
+}
 
 
-def _open(path: str, what: str, hint: str | None) -> "BinaryIO":
-    """The file opened for reading, or a SourceError that says why not."""
+class Input:
+    """One input as :func:`read_input` found it."""
+
+    __slots__ = ("kind", "form", "blob", "data", "path", "path_bytes", "warnings")
+
+    def __init__(self, form: str, blob: bytes, data: bytes, path: StrPath, warnings: "list[str] | None" = None):
+        self.form = form  #: one of FORMS: "dump 2.1", "dump 3.0", "RSMB export", "blob", "sysfs tree", "tables folder"
+        self.kind = FORMS[form]  #: the source kind: "dump", "rsmb", "blob" or "sysfs"
+        self.blob = blob  #: major version, minor version, table
+        self.data = data  #: the bytes read (entry point and table for sysfs), for a digest
+        self.path = path_text(path)  #: the path as path_text shows it
+        self.path_bytes = path_bytes(path)  #: the path's raw bytes when they are not UTF-8, else None
+        self.warnings = warnings or []  #: what reading found doubtful but not fatal, one sentence each
+
+    def __repr__(self) -> str:
+        return f"Input(form={self.form!r}, path={self.path!r}, {len(self.blob)}-byte blob)"
+
+
+def _nonblocking(path: "str | bytes", flags: int) -> int:
+    # A FIFO or a terminal opened for reading must not hold the run up.
+    return os.open(path, flags | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_NOCTTY", 0))
+
+
+def _what_it_is(mode: int) -> "str | None":
+    """What a file that is not a regular file is, in words; None for a regular file."""
+    if stat.S_ISREG(mode):
+        return None
+    for test, words in ((stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a FIFO (named pipe)"),
+                        (stat.S_ISSOCK, "a socket"), (stat.S_ISCHR, "a character device"),
+                        (stat.S_ISBLK, "a block device")):
+        if test(mode):
+            return words
+    return "not a regular file"
+
+
+def kind_of_file(path: StrPath) -> "str | None":
+    """What ``path`` is when it is not a regular file or a folder (a link to
+    nothing, a FIFO, a device...), in words; None for a file or a folder."""
     try:
-        return open(path, "rb")
+        mode = os.stat(path).st_mode
     except FileNotFoundError:
-        raise SourceError(f"{what} {path} does not exist") from None
-    except PermissionError:
-        raise SourceError(f"permission denied reading {path}" + (f": {hint}" if hint else "")) from None
-    except IsADirectoryError:
-        raise SourceError(f"{what} {path} is a directory, not a file") from None
-    except OSError as exc:
-        raise SourceError(f"cannot read {what} {path}: {exc.strerror or exc}") from None
+        return "a link to nothing" if os.path.islink(path) else None
+    except OSError:
+        return None  # let reading it say why
+    return None if stat.S_ISREG(mode) or stat.S_ISDIR(mode) else _what_it_is(mode)
 
 
-def _read_at_most(stream: "BinaryIO", path: str, what: str, size: int) -> bytes:
+def not_a_file(name: str, what: str) -> str:
+    """Why ``name`` is not read, being ``what`` (as kind_of_file says)."""
+    return f"{name} is {what}, not a regular file; it was not read"
+
+
+class _TooLarge(SourceError):
+    """An input over the bound; ``head`` is its start, which may tell more."""
+
+    def __init__(self, name: str, head: bytes):
+        super().__init__(f"{name} is larger than 64 MiB, far more than any SMBIOS table needs; it was not read")
+        self.head = head
+
+
+def _os_error(exc: OSError, name: str, path: StrPath, hint: "str | None") -> SourceError:
+    if isinstance(exc, FileNotFoundError):
+        if os.path.islink(path):
+            return SourceError(not_a_file(name, "a link to nothing"))
+        return SourceError(f"{name} does not exist")
+    if isinstance(exc, PermissionError):
+        return SourceError(f"permission denied reading {name}" + (f": {hint}" if hint else ""))
+    if isinstance(exc, IsADirectoryError):
+        return SourceError(f"{name} is a directory, not a file")
+    if exc.errno == errno.ENXIO:  # what opening a socket gives
+        what = kind_of_file(path)
+        if what is not None:
+            return SourceError(not_a_file(name, what))
+    return SourceError(f"cannot read {name}: {exc.strerror or exc}")
+
+
+def _read_file(path: StrPath, name: str, hint: "str | None" = None, devices: bool = True) -> bytes:
+    """A whole file of at most MAX_INPUT bytes, read without blocking.
+
+    A character or block device is read (up to the bound) only when ``devices``
+    is set, for a device named on purpose; a FIFO or a socket never is.
+    """
     try:
-        return stream.read(size)
-    except IsADirectoryError:
-        raise SourceError(f"{what} {path} is a directory, not a file") from None
+        with open(path, "rb", buffering=0, opener=_nonblocking) as stream:
+            info = os.fstat(stream.fileno())
+            what = _what_it_is(info.st_mode)
+            if what is not None and not (devices and (stat.S_ISCHR(info.st_mode) or stat.S_ISBLK(info.st_mode))):
+                raise SourceError(not_a_file(name, what))
+            # Ask for the size the file reports, plus one byte to see whether it
+            # goes on: asking for the whole bound at once would allocate it first.
+            # A file whose size is unknown or wrong (a device, a sysfs or proc file)
+            # is then read on, in pieces, up to the bound.
+            ask = min(max(info.st_size, 0), MAX_INPUT) + 1
+            pieces, total = [], 0
+            while total <= MAX_INPUT:
+                piece = stream.read(ask)
+                if piece is None:
+                    raise SourceError(f"{name} has nothing to read without waiting (it is {what or 'a file'})")
+                if not piece:
+                    break
+                pieces.append(piece)
+                total += len(piece)
+                ask = min(MAX_INPUT + 1 - total, 1 << 20)
     except OSError as exc:
-        raise SourceError(f"cannot read {what} {path}: {exc.strerror or exc}") from None
-
-
-def _read_file(path: str, what: str, hint: str | None = None) -> bytes:
-    """A whole file of at most MAX_INPUT bytes."""
-    with _open(path, what, hint) as stream:
-        # Ask for the size the file reports (plus one byte, to see whether it
-        # goes on): a read of MAX_INPUT + 1 makes the interpreter allocate the
-        # whole bound first, which costs more than the read of a small table.
-        # Files whose size is unknown or wrong (devices, some sysfs and proc
-        # files) are then read on up to the bound.
-        try:
-            reported = os.fstat(stream.fileno()).st_size
-        except (OSError, AttributeError, ValueError):
-            reported = 0
-        first = min(max(reported, 0), MAX_INPUT) + 1
-        data = _read_at_most(stream, path, what, first)
-        if len(data) == first and first <= MAX_INPUT:
-            data += _read_at_most(stream, path, what, MAX_INPUT + 1 - len(data))
-    if len(data) > MAX_INPUT:
-        raise _refuse_large(path)
-    return data
+        raise _os_error(exc, name, path, hint) from None
+    if total > MAX_INPUT:
+        raise _TooLarge(name, pieces[0][:DUMP_TABLE_OFFSET])
+    return b"".join(pieces)
 
 
 def _sysfs_tables(root: StrPath | None) -> str:
     return os.path.join(os.fspath(root) if root is not None else SYSFS_ROOT, SYSFS_TABLES)
+
+
+def tables_folder(path: StrPath) -> "str | None":
+    """The folder holding smbios_entry_point and DMI when ``path`` is a sysfs
+    root or a copy of its tables folder; None otherwise."""
+    path = os.fspath(path)
+    for folder in (os.path.join(path, SYSFS_TABLES), path):
+        try:
+            if all(os.path.isfile(os.path.join(folder, name)) for name in (ENTRY_POINT_NAME, TABLE_NAME)):
+                return folder
+        except (OSError, ValueError):
+            pass
+    return None
+
+
+def _sysfs_input(folder: str, named: bool, warnings: "list[str]") -> "tuple[bytes, bytes]":
+    """(the bytes read, blob) of a tables folder."""
+    entry_path, table_path = os.path.join(folder, ENTRY_POINT_NAME), os.path.join(folder, TABLE_NAME)
+    hint = None
+    if named:
+        entry_origin, table_origin = path_text(entry_path), path_text(table_path)
+        entry_name, table_name = f"the SMBIOS entry point {entry_origin}", f"the SMBIOS table {table_origin}"
+        hint = PRIVILEGE_HINT  # the person who named it may read it with more privileges
+    else:
+        entry_name = entry_origin = "the entry point file"
+        table_name = table_origin = "the DMI file"
+    entry_bytes = _read_file(entry_path, entry_name, hint, devices=False)
+    entry = parse_entry_point(entry_bytes, entry_origin)
+    table = _read_file(table_path, table_name, hint, devices=False)
+    return entry_bytes + table, _blob(entry, _table(entry, table, table_origin, warnings))
+
+
+#: A string number is one byte: a structure cannot use more strings than this.
+MAX_STRINGS = 255
+#: Longer than any SMBIOS string met in real tables by far; random bytes make longer ones.
+LONG_STRING = 1024
+#: Of a table that breaks off, this many whole structures that look like a table's
+#: make it a damaged table rather than other bytes.
+DAMAGED_TABLE_STRUCTURES = 3
+
+
+#: Structure types that no SMBIOS version defines (the defined ones end in the 40s;
+#: 126 is "inactive", 127 the end, 128 and up the vendors').
+UNDEFINED_TYPES = range(64, 126)
+#: The string-number fields of the BIOS (type 0) and System Information (type 1)
+#: structures, and the least length each structure has had.
+IDENTITY_STRINGS = {0: ((4, 5, 8), 0x12), 1: ((4, 5, 6, 7), 0x08)}
+
+
+def _break(table: bytes) -> "tuple[int, str, int, bool, bool]":
+    """Walk ``table`` as recognition does: (structures walked, how the walk ended
+    ("end", "data" or why it broke), where, whether a BIOS or System Information
+    structure was met whose string numbers point at its strings (at least one of
+    them), and whether every structure walked was plausible: a type that SMBIOS
+    defines, strings of a plausible length)."""
+    i = count = 0
+    identity, plausible = False, True
+    while i < len(table):
+        if i + 4 > len(table):
+            return count, "a structure header is cut short", i, identity, plausible
+        kind, length = table[i], table[i + 1]
+        if length < 4:
+            return count, f"a structure gives a length of {length}, less than its own header", i, identity, plausible
+        end = table.find(b"\0\0", i + length)
+        if end < 0:
+            return count, "a structure's strings have no end", i, identity, plausible
+        strings = table[i + length:end].split(b"\0") if end > i + length else []
+        if len(strings) > MAX_STRINGS:
+            return count, "a structure has more strings than a string number can reach", i, identity, plausible
+        if kind == 127 and length != 4:
+            return count, "an end-of-table structure is not 4 bytes long", i, identity, plausible
+        plausible = plausible and kind not in UNDEFINED_TYPES and all(len(text) <= LONG_STRING for text in strings)
+        if kind in IDENTITY_STRINGS and length >= IDENTITY_STRINGS[kind][1]:
+            numbers = [table[i + at] for at in IDENTITY_STRINGS[kind][0]]
+            identity = identity or (any(numbers) and max(numbers) <= len(strings))
+        count += 1
+        i = end + 2
+        if kind == 127:
+            return count, "end", i, identity, plausible
+    return count, "data", i, identity, plausible
+
+
+def _implausible(table: bytes) -> "str | None":
+    """None when ``table`` can be taken for an SMBIOS structure table; else where
+    and why it cannot.
+
+    A table is taken when its structures are whole and plausible (see _break)
+    up to its end-of-table structure or up to the end of the bytes; or, for a
+    damaged table, when at least DAMAGED_TABLE_STRUCTURES of them, among them a
+    BIOS or System Information structure, come before the break.
+    """
+    count, ended, at, identity, plausible = _break(table)
+    if not plausible:
+        pass
+    elif ended == "end" and (count > 1 or at == len(table)):
+        return None
+    elif ended == "data" and count:
+        return None
+    elif ended not in ("end", "data") and count >= DAMAGED_TABLE_STRUCTURES and identity:
+        return None
+    if not plausible:
+        return "its structures have types that SMBIOS does not define, or strings longer than any table's"
+    if ended == "end":
+        return f"it ends with an end-of-table structure at byte {at} that nothing precedes"
+    if ended == "data":
+        return "it holds no structure"
+    return f"{ended} at byte {at} of the table, after {count} whole structure{'s' if count != 1 else ''}"
+
+
+def _raw_smbios_table(data: bytes) -> "bytes | None":
+    # RawSMBIOSData: Used20CallingMethod (0 or 1), major, minor, DMI revision, 32-bit length.
+    if len(data) < RAW_SMBIOS_HEADER_SIZE or data[0] > 1 or data[1] not in (2, 3):
+        return None
+    (length,) = struct.unpack_from("<I", data, 4)
+    # A length beyond the data is a cut-short export, which reading it will report.
+    return data[RAW_SMBIOS_HEADER_SIZE:RAW_SMBIOS_HEADER_SIZE + length] if length >= 4 else None
+
+
+NOT_A_TABLE = ("not an SMBIOS table: neither a dump (an _SM_ or _SM3_ entry point at its start), "
+               "a Windows RSMB export, a blob (major version, minor version, table), "
+               "a sysfs tree nor a copy of its tables folder")
+
+
+def _recognise(data: bytes, name: str, origin: str, warnings: "list[str]") -> "tuple[str, bytes]":
+    """(form, blob) of a file's bytes, recognised by their content.
+
+    A blob or an RSMB export has only a few header bytes to tell it by, which
+    other files often share; its table must also be plausible (see _implausible).
+    """
+    if data.startswith(SM30_ANCHOR) or data.startswith(SM21_ANCHOR):
+        blob = table_from_dump(data, origin, warnings)
+        return ("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1"), blob
+    raw_table = _raw_smbios_table(data)
+    if raw_table is not None and _implausible(raw_table) is None:
+        return "RSMB export", blob_from_raw_smbios(data)
+    if not data:
+        raise SourceError(f"{name} is empty")
+    if data[0] in (2, 3) and len(data) > 2:
+        why = _implausible(data[2:])
+        if why is None:
+            return "blob", data
+        raise SourceError(f"{name} is {NOT_A_TABLE}; read as a blob, {why}")
+    raise SourceError(f"{name} is {NOT_A_TABLE}")
+
+
+def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) -> Input:
+    """Read one input and say what it was.
+
+    Without ``kind`` the input is recognised by its content: a dump (2.1 or
+    3.0 entry point at offset 0), a Windows RSMB export, a blob, a sysfs tree
+    or a copy of its tables folder.  ``kind`` ("dump", "blob" or "sysfs")
+    reads it as that and nothing else.  Error messages name the path, or, with
+    ``named`` false, say "the file" (for callers that show the path beside).
+    Raises SourceError.
+    """
+    shown = path_text(path)
+    notes: "list[str]" = []
+    if kind == "sysfs":
+        tables = _sysfs_tables(path)
+        try:
+            exported = os.path.isdir(tables)
+        except (OSError, ValueError):
+            exported = True  # let reading the files tell what is wrong
+        if not exported:
+            raise SourceError(f"no SMBIOS table is exported at {path_text(tables)}")
+        data, blob = _sysfs_input(tables, named, notes)
+        return Input("sysfs tree", blob, data, tables, notes)
+    what = {"dump": "the dump file", "blob": "the blob file", None: "the file"}.get(kind)
+    if what is None:
+        raise ValueError(f"unknown kind {kind!r}; give dump, blob, sysfs or None")
+    name, origin = (f"{what} {shown}", shown) if named else (what, "the dump")
+    if kind is None:
+        folder = tables_folder(path)
+        if folder is not None:
+            form = "tables folder" if folder == os.fspath(path) else "sysfs tree"
+            data, blob = _sysfs_input(folder, named, notes)
+            return Input(form, blob, data, path, notes)
+        try:
+            is_folder = os.path.isdir(path)
+        except (OSError, ValueError):
+            is_folder = False
+        if is_folder:
+            raise SourceError(f"{name} is a folder holding no SMBIOS table "
+                              f"(no {SYSFS_TABLES}/{ENTRY_POINT_NAME} and {TABLE_NAME}, nor those two files)")
+    try:
+        data = _read_file(path, name)
+    except _TooLarge as exc:
+        if kind == "dump":
+            parse_entry_point(exc.head, origin)  # a file that is no dump at all is told so first
+        raise
+    try:
+        if kind is None:
+            form, blob = _recognise(data, name, origin, notes)
+            return Input(form, blob, data, path, notes)
+        if kind == "dump":
+            blob = table_from_dump(data, origin, notes)
+            return Input("dump 3.0" if data.startswith(SM30_ANCHOR) else "dump 2.1", blob, data, path, notes)
+    except SourceError as exc:
+        exc.data = data  # read but not a table: a caller may still want its digest
+        raise
+    if data.startswith(SM21_ANCHOR) or data.startswith(SM30_ANCHOR):
+        raise SourceError(f"{shown} starts with an SMBIOS entry point, so it is a dump file: read it with --dump")
+    if len(data) < 2:
+        raise SourceError(f"{shown} is too short to be a blob: it needs at least the two version bytes")
+    return Input("blob", data, data, path)
 
 
 def read_sysfs(root: StrPath | None = None) -> bytes:
@@ -323,18 +630,7 @@ def read_sysfs(root: StrPath | None = None) -> bytes:
     files): the files read are ``root/firmware/dmi/tables/smbios_entry_point``
     and ``root/firmware/dmi/tables/DMI``.
     """
-    tables = _sysfs_tables(root)
-    entry_path, table_path = os.path.join(tables, "smbios_entry_point"), os.path.join(tables, "DMI")
-    try:
-        exported = os.path.isdir(tables)
-    except OSError:
-        exported = True  # let reading the files tell what is wrong
-    if not exported:
-        raise SourceError(f"no SMBIOS table is exported at {tables}")
-    entry = parse_entry_point(_read_file(entry_path, "the SMBIOS entry point", PRIVILEGE_HINT), entry_path)
-    table = _read_file(table_path, "the SMBIOS table", PRIVILEGE_HINT)
-    return _blob(entry, _table(entry, table, table_path))
-
+    return read_input(root if root is not None else SYSFS_ROOT, "sysfs").blob
 
 
 
@@ -404,43 +700,14 @@ def read_machine(sysfs_root: StrPath | None = None, platform: str | None = None)
 
 
 def read_dump(path: StrPath) -> bytes:
-    """The blob held by a dump file made with ``dmidecode --dump-bin FILE``.
-
-    Reads the entry point at offset 0 and then exactly the table it announces
-    (up to its maximum size for the 3.0 form), never the rest of the file.
-    """
-    path = os.fspath(path)
-    what = "the dump file"
-    with _open(path, what, None) as stream:
-        head = _read_at_most(stream, path, what, DUMP_TABLE_OFFSET)
-        entry = parse_entry_point(head, path)
-        if entry.table_length > MAX_INPUT and entry.length_is_exact:
-            raise _refuse_large(path)
-        wanted = min(entry.table_length, MAX_INPUT + 1)
-        try:
-            stream.seek(entry.table_address)
-            available = stream.read(wanted)
-        except (OSError, OverflowError, ValueError):
-            available = b""
-        if len(available) > MAX_INPUT:
-            raise _refuse_large(path)
-        if not available and entry.table_length:
-            raise SourceError(
-                f"{path}: the table offset 0x{entry.table_address:x} given by the entry point lies beyond "
-                "the end of the file; is it a dump made with dmidecode --dump-bin?"
-            )
-    return _blob(entry, _table(entry, available, path))
+    """The blob held by a dump file made with ``dmidecode --dump-bin FILE``:
+    the table its entry point (at offset 0) announces."""
+    return read_input(path, "dump").blob
 
 
 def read_blob(path: StrPath) -> bytes:
     """A blob file in the inventory's own format, checked for its two version bytes."""
-    path = os.fspath(path)
-    data = _read_file(path, "the blob file")
-    if data.startswith(SM21_ANCHOR) or data.startswith(SM30_ANCHOR):
-        raise SourceError(f"{path} starts with an SMBIOS entry point, so it is a dump file: read it with --dump")
-    if len(data) < 2:
-        raise SourceError(f"{path} is too short to be a blob: it needs at least the two version bytes")
-    return data
+    return read_input(path, "blob").blob
 
 
 def sample_path() -> str:
@@ -455,34 +722,41 @@ def sample_blob() -> bytes:
 
 
 def load(
-    *, dump: StrPath | None = None, blob: StrPath | None = None, sysfs_root: StrPath | None = None, sample: bool = False
+    path: StrPath | None = None, *, dump: StrPath | None = None, blob: StrPath | None = None,
+    sysfs_root: StrPath | None = None, sample: bool = False, warnings: "list[str] | None" = None
 ) -> "tuple[bytes, dict[str, str | None]]":
-    """The blob of one source and the ``source`` entry that names it.
+    """The blob of one source and the ``source`` entry that names it: ``kind``,
+    ``path`` (as brantel.escaping.path_text shows it, None for no file) and
+    ``path_bytes`` (the name's raw bytes in hex when they are not UTF-8, else None).
 
-    At most one of ``dump``, ``blob``, ``sysfs_root`` and ``sample`` may be
-    given; with none, this machine's table (sysfs on Linux, the firmware-table
-    API on Windows).  Raises SourceError when the source cannot deliver, and
-    ValueError for more than one source or an empty path.
+    At most one of ``path``, ``dump``, ``blob``, ``sysfs_root`` and ``sample``
+    may be given.  ``path`` is recognised by its content (see
+    :func:`read_input`); the others say what the source is.  With none, this
+    machine's table (sysfs on Linux, the firmware-table API on Windows).
+    ``warnings``, a list, receives what reading found doubtful but not fatal.
+    Raises SourceError when the source cannot deliver, and ValueError for more
+    than one source or an empty path.
     """
-    chosen = [name for name, value in (("dump", dump), ("blob", blob), ("sysfs_root", sysfs_root)) if value is not None]
+    named = (("path", path), ("dump", dump), ("blob", blob), ("sysfs_root", sysfs_root))
+    chosen = [name for name, value in named if value is not None]
     if sample:
         chosen.append("sample")
     if len(chosen) > 1:
         raise ValueError(f"give at most one source, not {' and '.join(chosen)}")
-    for name, value in (("dump", dump), ("blob", blob), ("sysfs_root", sysfs_root)):
+    for name, value in named:
         if value is not None and not os.fspath(value):
             raise ValueError(f"{name} is an empty path")
-    if dump is not None:
-        return read_dump(dump), {"kind": "dump", "path": os.fspath(dump)}
-    if blob is not None:
-        return read_blob(blob), {"kind": "blob", "path": os.fspath(blob)}
-    if sysfs_root is not None:
-        return read_sysfs(sysfs_root), {"kind": "sysfs", "path": _sysfs_tables(sysfs_root)}
+    for value, kind in ((path, None), (dump, "dump"), (blob, "blob"), (sysfs_root, "sysfs")):
+        if value is not None:
+            found = read_input(value, kind)
+            if warnings is not None:
+                warnings.extend(found.warnings)
+            return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": bytes_hex(found.path_bytes)}
     if sample:
-        return sample_blob(), {"kind": "sample", "path": None}
+        return sample_blob(), {"kind": "sample", "path": None, "path_bytes": None}
     if sys.platform == "win32":
-        return read_windows(), {"kind": "rsmb", "path": None}
-    return read_machine(), {"kind": "sysfs", "path": _sysfs_tables(None)}
+        return read_windows(), {"kind": "rsmb", "path": None, "path_bytes": None}
+    return read_machine(), {"kind": "sysfs", "path": _sysfs_tables(None), "path_bytes": None}
 
 
 def _dmi_walk(table: bytes) -> "tuple[int, int]":

@@ -64,8 +64,8 @@ def test_corpus_blob_and_our_dump_agree(run, tmp_path, path):
     raw = outputs["raw"][0]
     assert outputs["raw"][1] == raw == parse_windows_hardware_info(blob, b"g-1")
     from_blob, from_dump = (json.loads(out) for out in outputs["json"])
-    assert from_blob["source"] == {"kind": "blob", "path": str(path)}
-    assert from_dump["source"] == {"kind": "dump", "path": str(tmp_path / "table.dump")}
+    assert from_blob["source"] == {"kind": "blob", "path": str(path), "path_bytes": None}
+    assert from_dump["source"] == {"kind": "dump", "path": str(tmp_path / "table.dump"), "path_bytes": None}
     assert {**from_blob, "source": None} == {**from_dump, "source": None} == {**brantel.decode(blob), "source": None}
     for out in outputs["view"]:
         assert view.render_view(json.loads(out)["inventory"]) == raw
@@ -94,7 +94,7 @@ def test_sysfs_root_reads_like_the_blob(run, tmp_path):
     (tables / "DMI").write_bytes(dump[0x20:])
     assert run("inventory", "--sysfs-root", tmp_path, "--format", "raw") == run("inventory", "--sample", "--format", "raw")
     status, out, err = run("inventory", "--sysfs-root", tmp_path, "--format", "json")
-    assert json.loads(out)["source"] == {"kind": "sysfs", "path": str(tables)}
+    assert json.loads(out)["source"] == {"kind": "sysfs", "path": str(tables), "path_bytes": None}
 
 
 @pytest.mark.parametrize("argv", [
@@ -152,7 +152,8 @@ def test_odd_values_and_warnings_in_the_text_report(run, tmp_path):
     assert re.search(r"\n    Status +not reported\n", text)
     assert re.search(r"\nWarnings \(1\)\n  structure at offset 49 \(type 7\) has a header length of 0", text)
     assert re.search(r"\n  Populated processors +0\n", text)
-    assert "Memory modules" not in text and re.search(r"\n  Memory \(devices\) +0 bytes\n", text)
+    # No memory device structures: the total is unknown, not 0 bytes.
+    assert "Memory modules" not in text and re.search(r"\n  Memory \(devices\) +unknown: the table lists no ", text)
 
 
 def _file(directory, name, content):
@@ -292,3 +293,131 @@ def test_json_and_text_runs_load_neither_the_module_frame_nor_metadata(tmp_path)
     for fmt in ("json", "text"):
         result = run_module("-c", script % (["inventory", "--blob", str(blob), "--format", fmt],))
         assert result.stderr.strip() == b"[] 0", result.stderr
+
+
+# --- a file named without saying what it is -------------------------------------------
+
+
+def _rsmb(blob):
+    import struct
+    return struct.pack("<BBBBI", 0, blob[0], blob[1], 0, len(blob) - 2) + blob[2:]
+
+
+def _sysfs(root, blob, tables_only=False):
+    folder = root if tables_only else root / "firmware" / "dmi" / "tables"
+    folder.mkdir(parents=True)
+    folder.joinpath("smbios_entry_point").write_bytes(sources.dump_file_bytes(blob)[:0x18])
+    folder.joinpath("DMI").write_bytes(blob[2:])
+    return root
+
+
+@pytest.mark.parametrize("make, kind", [
+    (lambda t, blob: _file(t, "a.dump", sources.dump_file_bytes(blob)), "dump"),
+    (lambda t, blob: _file(t, "a.rsmb", _rsmb(blob)), "rsmb"),
+    (lambda t, blob: _file(t, "a.bin", blob), "blob"),
+    (lambda t, blob: _sysfs(t / "root", blob), "sysfs"),
+    (lambda t, blob: _sysfs(t / "tables", blob, tables_only=True), "sysfs"),
+], ids=["dump", "rsmb", "blob", "sysfs-root", "tables-folder"])
+def test_a_named_file_is_recognised_by_its_content(run, tmp_path, make, kind):
+    blob = sources.sample_blob()
+    path = make(tmp_path, blob)
+    status, out, err = run("inventory", path, "--format", "json")
+    assert (status, err) == (0, "")
+    decoded = json.loads(out)
+    assert decoded["source"]["kind"] == kind
+    assert {**decoded, "source": None} == {**brantel.decode(blob), "source": None}
+    status, out, err = run("inventory", path)
+    assert status == 0 and out.decode().splitlines()[1] == f"Hardware inventory (SMBIOS {blob[0]}.{blob[1]})", err
+    assert brantel.read(path)["system"] == decoded["system"]
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"", "is empty"),
+    (b"#!/bin/sh\necho hello\n", "is not an SMBIOS table: neither a dump .* nor a copy of its tables folder$"),
+    ("folder", "is a folder holding no SMBIOS table"),
+], ids=["empty", "script", "folder"])
+def test_a_named_file_that_is_no_table_is_exit_2_in_one_sentence(run, tmp_path, content, message):
+    path = tmp_path / "input"
+    if content == "folder":
+        path.mkdir()
+    else:
+        path.write_bytes(content)
+    status, out, err = run("inventory", path)
+    assert (status, out) == (2, b"") and err.count("\n") == 1
+    assert re.search(message, err.rstrip("\n")), err
+
+
+def test_a_named_file_and_a_source_option_exclude_each_other(run, tmp_path):
+    status, out, err = run("inventory", tmp_path / "a", "--dump", tmp_path / "b")
+    assert status == 2 and "not allowed with" in err
+
+
+# --- brantel dump never leaves a broken file ------------------------------------------------
+
+
+def test_a_failed_dump_leaves_the_old_file_untouched(tmp_path):
+    """A write that fails half way (a full disk, staged as a file size limit) keeps the old dump whole."""
+    resource = pytest.importorskip("resource")
+    target = tmp_path / "table.dump"
+    target.write_bytes(b"the old dump\n")
+    blob = tmp_path / "big.bin"
+    blob.write_bytes(sources.sample_blob())
+
+    def limit():
+        import signal
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit then fails with EFBIG
+        resource.setrlimit(resource.RLIMIT_FSIZE, (512, 512))
+
+    result = subprocess.run([sys.executable, "-m", "brantel", "dump", str(target), "--blob", str(blob)],
+                            capture_output=True, text=True, preexec_fn=limit, timeout=60)
+    assert result.returncode == 2 and "cannot write" in result.stderr, result.stderr
+    assert target.read_bytes() == b"the old dump\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["big.bin", "table.dump"]
+    # Without the limit the dump replaces the old file, with the mode it had.
+    target.chmod(0o640)
+    assert subprocess.run([sys.executable, "-m", "brantel", "dump", str(target), "--blob", str(blob)]).returncode == 0
+    assert sources.read_dump(target) == sources.sample_blob() and target.stat().st_mode & 0o777 == 0o640
+
+
+def test_a_short_table_without_its_end_is_read_with_a_warning(run, tmp_path):
+    blob = sources.sample_blob()
+    assert blob[-6:] == b"\x7f\x04\xff\xfe\x00\x00"  # the end-of-table structure
+    path = tmp_path / "short.dump"
+    path.write_bytes(sources.dump_file_bytes(blob)[:-6])
+    status, out, err = run("inventory", path, "--format", "json")
+    assert (status, err) == (0, "")
+    (warning,) = json.loads(out)["warnings"]
+    assert warning.startswith(str(path)) and "no end-of-table structure; it may be cut short" in warning
+    status, out, err = run("inventory", path, "--format", "raw")
+    assert status == 0 and err.startswith("brantel: warning: ") and "cut short" in err
+    from brantel import fleet
+    machine = next(fleet.rows([path]))
+    assert "the dump: the table is" in machine["warnings"] and "cut short" in machine["warnings"]
+
+
+# --- what the totals say -------------------------------------------------------------------
+
+
+def _memory_totals(run, tmp_path, *structures):
+    import smbios_builder as sb
+    path = _file(tmp_path, "t.bin", sb.blob(*structures, sb.end_of_table()))
+    status, out, err = run("inventory", "--blob", path)
+    assert status == 0, err
+    return [line for line in out.decode().splitlines() if line.startswith("  Memory (")]
+
+
+@pytest.mark.parametrize("sizes_mib, expected", [
+    ((), ["  Memory (devices)      unknown: the table lists no memory devices"]),
+    ((0, 0), ["  Memory (devices)      0 bytes in 0 installed devices"]),
+    ((8192, 0, 4096), ["  Memory (devices)      12 GiB in 2 installed devices"]),
+    ((8192, None), ["  Memory (devices)      8 GiB in 1 installed device, 1 more of unknown size"]),
+], ids=["no-devices", "all-empty", "some-empty", "size-unknown"])
+def test_memory_totals_say_what_they_add_up(run, tmp_path, sizes_mib, expected):
+    import smbios_builder as sb
+    devices = []
+    for n, size in enumerate(sizes_mib):
+        device = bytearray(sb._memory_device(0x20 + n, f"DIMM {n}", f"BANK {n}", size or 0))
+        if size is None:
+            device[0x0C:0x0E] = b"\xff\xff"  # the size is unknown
+        devices.append(bytes(device))
+    assert _memory_totals(run, tmp_path, *devices) == expected

@@ -130,7 +130,7 @@ def test_unreadable_inputs_give_error_rows_and_the_run_goes_on(tmp_path, name):
     (tmp_path / "a-garbage").write_bytes(data)
     (tmp_path / "b-good.dump").write_bytes(dump(SAMPLE))
     error, machine, *_ = fleet.rows([tmp_path])
-    assert error == {"row": "error", "path": str(tmp_path / "a-garbage"),
+    assert error == {"row": "error", "path": str(tmp_path / "a-garbage"), "path_bytes": None,
                      "sha256": hashlib.sha256(data).hexdigest(), "reason": error["reason"]}
     assert reason in error["reason"] and "\n" not in error["reason"]
     assert machine["row"] == "machine"
@@ -147,7 +147,7 @@ def test_missing_paths_folders_and_endless_files(tmp_path):
 def test_a_decoder_fault_is_an_error_row_not_the_end_of_the_run(tmp_path, monkeypatch):
     def failing(blob):
         raise RuntimeError("boom")
-    monkeypatch.setattr(fleet, "_decode", failing)
+    monkeypatch.setattr(fleet.machine_rows, "_decode", failing)
     (tmp_path / "x").write_bytes(server_blob())
     (error,) = fleet.rows([tmp_path])
     assert error["reason"] == "unexpected error: RuntimeError: boom"
@@ -180,7 +180,7 @@ def test_folders_are_searched_in_sorted_order(fleet_folder):
 
 
 def test_jobs_do_not_change_the_rows(fleet_folder, monkeypatch):
-    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
     assert list(fleet.rows([fleet_folder], jobs=3)) == list(fleet.rows([fleet_folder]))
 
 
@@ -188,7 +188,7 @@ def test_jobs_do_not_change_the_rows(fleet_folder, monkeypatch):
 
 
 def test_jsonl_on_stdout_says_which_table_each_line_belongs_to(fleet_folder, monkeypatch):
-    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
     status, out, err = run_cli(fleet_folder, "--jobs", "2")
     lines = [json.loads(line) for line in out.splitlines()]
     assert lines == list(fleet.rows([fleet_folder]))
@@ -223,11 +223,11 @@ def counts(database):
 
 def test_sqlite_reruns_replace_instead_of_duplicating(fleet_folder, tmp_path):
     database = tmp_path / "fleet.sqlite"
-    # The same table at two paths is one machine: its devices must not be written twice.
+    # The same table at two paths is two machines (twins whose maker set no serial number look so).
     (fleet_folder / "rack1" / "host00-again.dump").write_bytes((fleet_folder / "rack1" / "host00.dump").read_bytes())
     assert run_cli(fleet_folder, "--output", database)[0] == 1
     first = counts(database)
-    assert first == {"machines": 7, "memory_devices": 6 * 3 + 4, "errors": 1}
+    assert first == {"machines": 8, "memory_devices": 7 * 3 + 4, "errors": 1}
     assert run_cli(fleet_folder, "--output", database, "--jobs", "1")[0] == 1
     assert counts(database) == first
 
@@ -240,8 +240,8 @@ def test_sqlite_reruns_replace_instead_of_duplicating(fleet_folder, tmp_path):
     with sqlite3.connect(database) as db:
         assert db.execute("SELECT path FROM errors").fetchall() == [(str(fleet_folder / "rack2" / "host01.dump"),)]
         serials = [s for (s,) in db.execute("SELECT system_serial_number FROM machines ORDER BY path")]
-        devices = db.execute("SELECT count(*) FROM memory_devices WHERE sha256 NOT IN "
-                             "(SELECT sha256 FROM machines)").fetchone()[0]
+        devices = db.execute("SELECT count(*) FROM memory_devices WHERE path NOT IN "
+                             "(SELECT path FROM machines)").fetchone()[0]
     assert serials.count("SRV-0000") == 1 and "SRV-0001" not in serials and "SRV-NEW" in serials
     assert devices == 0
 
@@ -295,7 +295,7 @@ def test_sqlite_refuses_a_foreign_database(tmp_path):
     with sqlite3.connect(database) as db:
         db.execute("CREATE TABLE machines (name TEXT)")
     status, _, err = run_cli(tmp_path / "nothing", "--output", database)
-    assert status == 2 and "already has a machines table with other columns" in err
+    assert status == 2 and "is not a brantel database (it holds the tables machines)" in err
 
 
 class Terminal(io.StringIO):
@@ -334,7 +334,7 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
     example = tmp_path / "example.py"
     example.write_text(textwrap.dedent(USAGE) + extra + "\n")
     env = dict(os.environ)
-    package_root = pathlib.Path(fleet.__file__).resolve().parents[1]
+    package_root = pathlib.Path(brantel.__file__).resolve().parents[1]
     if package_root.name not in ("site-packages", "dist-packages"):
         # An editable install only; mypy refuses site-packages on MYPYPATH and finds an installed package itself.
         env["MYPYPATH"] = str(package_root)
@@ -351,7 +351,7 @@ def test_rows_are_typed_for_mypy(tmp_path, extra, error):
 
 def test_corpus_with_garbage(corpus_blobs, tmp_path, monkeypatch):
     """The real tables (as dumps and blobs) and three garbage files: rows as the decoder says."""
-    monkeypatch.setattr(fleet, "PARALLEL_FROM", 2)
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
     folder = tmp_path / "corpus"
     folder.mkdir()
     decoded = {}
@@ -411,3 +411,108 @@ def test_the_readme_queries_answer_on_the_corpus(corpus_blobs, tmp_path, monkeyp
             else:
                 assert len(found) == len(lines)
             assert [line.split()[0] for line in lines] == [str(row[0]).split()[0] for row in found[:len(lines)]]
+
+
+# --- what is not a file, and deep trees --------------------------------------------------
+
+
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _socket(path):
+    import socket
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(str(path))
+    return sock
+
+
+def _dangling(path):
+    os.symlink(path.parent / "nowhere", path)
+
+
+NOT_FILES = {"fifo": (_fifo, "a FIFO (named pipe)"), "socket": (_socket, "a socket"),
+             "dangling-link": (_dangling, "a link to nothing")}
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="needs FIFOs and Unix sockets")
+@pytest.mark.parametrize("kind", NOT_FILES)
+def test_what_is_not_a_file_is_an_error_row_without_blocking(tmp_path, kind):
+    make, what = NOT_FILES[kind]
+    folder = tmp_path / "in"
+    folder.mkdir()
+    keep = make(folder / "odd")
+    (folder / "table.bin").write_bytes(SAMPLE)
+    # Met in a folder (once dropped without a word) and named directly (a FIFO once hung the run in open()).
+    script = ("import json, sys\nfrom brantel import fleet\n"
+              "print(json.dumps([r for r in fleet.rows(sys.argv[1:]) if r['row'] != 'memory_device']))")
+    result = subprocess.run([sys.executable, "-c", script, str(folder), str(folder / "odd")],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    found = json.loads(result.stdout)
+    assert [row["row"] for row in found] == ["error", "machine"]
+    assert found[0]["path"] == str(folder / "odd") and what in found[0]["reason"]
+    status = subprocess.run([sys.executable, "-m", "brantel", "inventory", str(folder / "odd")],
+                            capture_output=True, text=True, timeout=60)
+    assert status.returncode == 2 and what in status.stderr and status.stderr.count("\n") == 1
+    if keep is not None:
+        keep.close()
+
+
+def test_a_tree_deeper_than_the_stack(tmp_path):
+    # Once a RecursionError that cost the whole run.  Made and removed level by level,
+    # as the standard helpers recurse too.
+    levels = [str(tmp_path)]
+    for _ in range(sys.getrecursionlimit() + 100):
+        levels.append(levels[-1] + "/d")
+        os.mkdir(levels[-1])
+    table = levels[-1] + "/table.bin"
+    pathlib.Path(table).write_bytes(SAMPLE)
+    try:
+        found = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+        assert [(row["row"], row["path"]) for row in found] == [("machine", table)]
+    finally:
+        os.remove(table)
+        for level in reversed(levels[1:]):
+            os.rmdir(level)
+
+
+# --- what is taken for a table ------------------------------------------------------------
+
+
+def test_random_files_are_not_taken_for_machines(tmp_path):
+    """Files that start like a blob (byte 2 or 3) but hold random bytes: once one in five became a machine."""
+    import random
+    rng = random.Random(20261208)
+    folder = tmp_path / "random"
+    folder.mkdir()
+    for n in range(1000):
+        size = int(2 ** rng.uniform(2, 17))
+        body = rng.getrandbits(8 * size).to_bytes(size, "little")
+        (folder / f"{n:04}").write_bytes(bytes([rng.choice((2, 3))]) + body)
+    found = list(fleet.rows([folder]))
+    assert [row["row"] for row in found] == ["error"] * 1000
+    assert all("not an SMBIOS table" in row["reason"] for row in found)
+    assert sum("read as a blob, " in row["reason"] and " at byte " in row["reason"] for row in found) > 900
+
+
+@pytest.mark.parametrize("form", ["blob", "rsmb", "dump"])
+def test_every_real_table_is_still_a_machine(corpus_blobs, tmp_path, form):
+    """Damaged ones included (a hypervisor's table breaks off after its fifth structure)."""
+    make = {"blob": lambda blob: blob, "rsmb": rsmb, "dump": dump}[form]
+    for path in corpus_blobs:
+        (tmp_path / path.stem).write_bytes(make(path.read_bytes()))
+    found = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+    assert [(row["row"], row["source_kind"]) for row in found] == [("machine", form)] * len(corpus_blobs), \
+        [row for row in found if row["row"] == "error"]
+
+
+def test_a_damaged_table_is_taken_and_garbage_after_a_few_structures_is_not(tmp_path):
+    bios = sb.structure(0, {4: 1, 5: 2, 8: 3}, length=0x12, strings=["Tallis Firmware", "2.1", "05/06/2021"])
+    # Three whole structures, then a structure header that says it is 2 bytes long.
+    (tmp_path / "damaged.bin").write_bytes(sb.blob(bios, sb._processor(0x10, "CPU0"), sb._processor(0x11, "CPU1"))
+                                           + b"\x11\x02")
+    (tmp_path / "no-identity.bin").write_bytes(bytes([3, 4]) + sb._processor(0x10, "CPU0") * 3 + b"\x11\x02")
+    damaged, *_, other = [row for row in fleet.rows([tmp_path]) if row["row"] != "memory_device"]
+    assert damaged["row"] == "machine"
+    assert other["row"] == "error" and "after 3 whole structures" in other["reason"]

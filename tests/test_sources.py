@@ -130,9 +130,11 @@ def test_read_dump_with_the_table_beyond_the_file(make_dump, tmp_path):
 def test_load_names_each_source(make_dump, tmp_path):
     (tmp_path / "t.dump").write_bytes(make_dump(blob_of(3, 3)))
     (tmp_path / "t.bin").write_bytes(blob_of(3, 3))
-    assert sources.load(dump=tmp_path / "t.dump") == (blob_of(3, 3), {"kind": "dump", "path": str(tmp_path / "t.dump")})
-    assert sources.load(blob=str(tmp_path / "t.bin")) == (blob_of(3, 3), {"kind": "blob", "path": str(tmp_path / "t.bin")})
-    assert sources.load(sample=True) == (sources.sample_blob(), {"kind": "sample", "path": None})
+    assert sources.load(dump=tmp_path / "t.dump") == (
+        blob_of(3, 3), {"kind": "dump", "path": str(tmp_path / "t.dump"), "path_bytes": None})
+    assert sources.load(blob=str(tmp_path / "t.bin")) == (
+        blob_of(3, 3), {"kind": "blob", "path": str(tmp_path / "t.bin"), "path_bytes": None})
+    assert sources.load(sample=True) == (sources.sample_blob(), {"kind": "sample", "path": None, "path_bytes": None})
 
 
 # --- sysfs --------------------------------------------------------------------------
