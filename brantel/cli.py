@@ -21,7 +21,7 @@ import stat
 import sys
 
 from brantel import sources
-from brantel.escaping import json_document, path_text, terminal_text
+from brantel.escaping import json_document, path_text, terminal_bytes, terminal_text
 from brantel.report import describe_source, human_bytes, human_size, text_report
 
 TYPE_CHECKING = False
@@ -234,8 +234,7 @@ def _write_bytes(stdout: Optional[TextIO], data: bytes) -> None:
 
 def _write_text(stdout: Optional[TextIO], text: str) -> None:
     """Text in the stream's encoding; characters it cannot hold are escaped, not fatal."""
-    encoding = getattr(stdout, "encoding", None) or "utf-8"
-    _write_bytes(stdout, text.encode(encoding, "backslashreplace"))
+    _write_bytes(stdout, terminal_bytes(text, getattr(stdout, "encoding", None)))
 
 
 def _is_terminal(stream: Optional[TextIO]) -> bool:

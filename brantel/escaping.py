@@ -3,7 +3,8 @@
 Every output of brantel takes its rules from here, so that each rule has one
 definition:
 
-* :func:`terminal_text`: a string as a terminal may show it;
+* :func:`terminal_text`: a string as a terminal may show it, and
+  :func:`terminal_bytes`: text in the terminal's encoding;
 * :func:`json_document` and :func:`json_lines`: JSON as the command line and
   the fleet's jsonl write it;
 * :func:`path_text` and :func:`path_bytes`: a file name as text, and its raw
@@ -19,7 +20,7 @@ if TYPE_CHECKING:  # typing costs import time on every run of the command line
 
     StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-__all__ = ["terminal_text", "json_safe", "json_document", "json_lines", "path_text", "path_bytes"]
+__all__ = ["terminal_text", "terminal_bytes", "json_safe", "json_document", "json_lines", "path_text", "path_bytes"]
 
 
 # --- terminals ----------------------------------------------------------------------
@@ -30,6 +31,12 @@ def terminal_text(text: str) -> str:
     (its code point in hex), so that no control or formatting character reaches
     the terminal."""
     return "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text)
+
+
+def terminal_bytes(text: str, encoding: Optional[str] = None) -> bytes:
+    """Text in a terminal's encoding (UTF-8 when it does not say); a character
+    the encoding cannot hold is written as its backslash escape, not an error."""
+    return text.encode(encoding or "utf-8", "backslashreplace")
 
 
 # --- JSON ---------------------------------------------------------------------------
