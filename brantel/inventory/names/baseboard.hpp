@@ -1,14 +1,13 @@
-// Names of the baseboard structure's codes (type 2), also used by the
-// chassis's contained elements.
+// Names of the baseboard structure's codes (type 2), the board types also
+// naming the chassis's contained elements.
 #pragma once
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
-// Board type. The names are those the decoded view has always given (callers
-// compare them); 1 (Unknown) has none.
-inline constexpr CodeName BOARD_TYPES_ROWS[] = {
+// Board types; 1 (Unknown) reads null.
+inline constexpr CodeName BOARD_TYPE_ROWS[] = {
     {0x02, "Other"},
     {0x03, "Server Blade"},
     {0x04, "Connectivity Switch"},
@@ -22,16 +21,16 @@ inline constexpr CodeName BOARD_TYPES_ROWS[] = {
     {0x0C, "Processor+I/O Module"},
     {0x0D, "Interconnect Board"},
 };
-inline constexpr NameTable BOARD_TYPES = name_table(BOARD_TYPES_ROWS);
+inline constexpr NameTable BOARD_TYPES = name_table(BOARD_TYPE_ROWS);
 
 // Feature flags, by bit (bits 5-7 reserved).
-inline constexpr CodeName BOARD_FEATURES_ROWS[] = {
+inline constexpr CodeName BOARD_FEATURE_ROWS[] = {
     {0, "Hosting board"},
     {1, "Requires at least one daughter board or auxiliary card"},
     {2, "Removable"},
     {3, "Replaceable"},
     {4, "Hot swappable"},
 };
-inline constexpr NameTable BOARD_FEATURES = name_table(BOARD_FEATURES_ROWS);
+inline constexpr NameTable BOARD_FEATURES = name_table(BOARD_FEATURE_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

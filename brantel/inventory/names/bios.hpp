@@ -4,7 +4,7 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
 // The 64-bit characteristics field. Bits 0-1 are reserved; bits 32-47 belong
 // to the BIOS vendor and 48-63 to the system vendor, so they have no names.
@@ -74,4 +74,4 @@ inline constexpr CodeName BIOS_ROM_SIZE_UNITS_ROWS[] = {
 };
 inline constexpr NameTable BIOS_ROM_SIZE_UNITS = name_table(BIOS_ROM_SIZE_UNITS_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

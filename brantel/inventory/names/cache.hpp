@@ -3,7 +3,7 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
 // Cache configuration bits 9:8; 3 (Unknown) has no name.
 inline constexpr CodeName CACHE_OPERATIONAL_MODES_ROWS[] = {
@@ -69,4 +69,4 @@ inline constexpr CodeName CACHE_ASSOCIATIVITY_ROWS[] = {
 };
 inline constexpr NameTable CACHE_ASSOCIATIVITY = name_table(CACHE_ASSOCIATIVITY_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

@@ -3,11 +3,10 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
-// Chassis type (bits 6:0 of the type byte). The names are those the decoded
-// view has always given (callers compare them); 2 (Unknown) has none.
-inline constexpr CodeName CHASSIS_TYPES_ROWS[] = {
+// Chassis types (bits 6:0 of the type byte); 2 (Unknown) reads null.
+inline constexpr CodeName CHASSIS_TYPE_ROWS[] = {
     {0x01, "Other"},
     {0x03, "Desktop"},
     {0x04, "Low Profile Desktop"},
@@ -44,25 +43,25 @@ inline constexpr CodeName CHASSIS_TYPES_ROWS[] = {
     {0x23, "Mini PC"},
     {0x24, "Stick PC"},
 };
-inline constexpr NameTable CHASSIS_TYPES = name_table(CHASSIS_TYPES_ROWS);
+inline constexpr NameTable CHASSIS_TYPES = name_table(CHASSIS_TYPE_ROWS);
 
-// Boot-up, power supply and thermal state; 2 (Unknown) has no name.
-inline constexpr CodeName CHASSIS_STATES_ROWS[] = {
+// Boot-up, power supply and thermal state; 2 (Unknown) reads null.
+inline constexpr CodeName CHASSIS_STATE_ROWS[] = {
     {0x01, "Other"},
     {0x03, "Safe"},
     {0x04, "Warning"},
     {0x05, "Critical"},
     {0x06, "Non-recoverable"},
 };
-inline constexpr NameTable CHASSIS_STATES = name_table(CHASSIS_STATES_ROWS);
+inline constexpr NameTable CHASSIS_STATES = name_table(CHASSIS_STATE_ROWS);
 
-// Security status; 2 (Unknown) has no name.
+// Security status; 2 (Unknown) reads null.
 inline constexpr CodeName CHASSIS_SECURITY_STATUS_ROWS[] = {
     {0x01, "Other"},
     {0x03, "None"},
     {0x04, "External interface locked out"},
     {0x05, "External interface enabled"},
 };
-inline constexpr NameTable CHASSIS_SECURITY_STATUS = name_table(CHASSIS_SECURITY_STATUS_ROWS);
+inline constexpr NameTable CHASSIS_SECURITY_STATUSES = name_table(CHASSIS_SECURITY_STATUS_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

@@ -4,7 +4,7 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
 // Processor type; 2 (Unknown) has no name.
 inline constexpr CodeName PROCESSOR_TYPES_ROWS[] = {
@@ -16,16 +16,15 @@ inline constexpr CodeName PROCESSOR_TYPES_ROWS[] = {
 };
 inline constexpr NameTable PROCESSOR_TYPES = name_table(PROCESSOR_TYPES_ROWS);
 
-// Status bits 2:0, as the decoded view has always named them (callers compare
-// them); 0 (Unknown) has no name, 5 and 6 are reserved.
-inline constexpr CodeName PROCESSOR_STATUS_ROWS[] = {
+// CPU status (bits 2:0 of the status byte); 0 (Unknown) reads null.
+inline constexpr CodeName PROCESSOR_STATE_ROWS[] = {
     {0x01, "Enabled"},
     {0x02, "Disabled By User"},
     {0x03, "Disabled By BIOS"},
     {0x04, "Idle"},
     {0x07, "Other"},
 };
-inline constexpr NameTable PROCESSOR_STATUS = name_table(PROCESSOR_STATUS_ROWS);
+inline constexpr NameTable PROCESSOR_STATES = name_table(PROCESSOR_STATE_ROWS);
 
 // Processor family, for both the family byte and the family 2 word (whose
 // codes below 0x100 are the byte's). 2 (Unknown) has no name; 0xBE is reserved
@@ -380,4 +379,4 @@ inline constexpr CodeName PROCESSOR_CHARACTERISTICS_ROWS[] = {
 };
 inline constexpr NameTable PROCESSOR_CHARACTERISTICS = name_table(PROCESSOR_CHARACTERISTICS_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

@@ -3,7 +3,7 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
 // Processor-specific block: the processor architecture type (0 reserved).
 inline constexpr CodeName PROCESSOR_ARCHITECTURE_TYPES_ROWS[] = {
@@ -20,4 +20,4 @@ inline constexpr CodeName PROCESSOR_ARCHITECTURE_TYPES_ROWS[] = {
 };
 inline constexpr NameTable PROCESSOR_ARCHITECTURE_TYPES = name_table(PROCESSOR_ARCHITECTURE_TYPES_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

@@ -4,7 +4,7 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
 inline constexpr CodeName STRUCTURE_TYPES_ROWS[] = {
     {0, "BIOS Information"},
@@ -59,4 +59,4 @@ inline constexpr CodeName STRUCTURE_TYPES_ROWS[] = {
 };
 inline constexpr NameTable STRUCTURE_TYPES = name_table(STRUCTURE_TYPES_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded

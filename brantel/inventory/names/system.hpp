@@ -3,7 +3,7 @@
 
 #include "../code_names.hpp"
 
-namespace brantel::inventory::names {
+namespace brantel::inventory::decoded {
 
 // Wake-up type. 0 is reserved; 2 (Unknown) has no name, as every unknown value
 // of the decoded view is null.
@@ -18,4 +18,4 @@ inline constexpr CodeName WAKE_UP_TYPES_ROWS[] = {
 };
 inline constexpr NameTable WAKE_UP_TYPES = name_table(WAKE_UP_TYPES_ROWS);
 
-}  // namespace brantel::inventory::names
+}  // namespace brantel::inventory::decoded
