@@ -184,6 +184,219 @@ NORMALISERS = {
 }
 
 
+# --- types 0-4, 7 and 44: names the peer spells its own way ---
+
+
+class Same:
+    """A peer value that our value matches when `test(ours)` holds: for names the
+    peer prints in other words or letter case."""
+
+    def __init__(self, text, test):
+        self.text, self.test = text, test
+
+    def __eq__(self, ours):
+        return self.test(ours)
+
+    def __ne__(self, ours):
+        return not self.test(ours)
+
+    def __repr__(self):
+        return repr(self.text)
+
+
+def _caseless(text):
+    return Same(text, lambda ours: isinstance(ours, str) and ours.lower() == text.lower())
+
+
+def as_name(value):
+    """An enumeration whose "None" is a name of the reference, not a null."""
+    text = value.text.strip()
+    if text == "None":
+        return _caseless(text)
+    return None if _null(text) or text.startswith("<OUT OF SPEC>") else _caseless(text)
+
+
+def as_caseless_bits(value):
+    lines = list(value.lines)
+    return Same(lines, lambda ours: isinstance(ours, list) and [n.lower() for n in ours] == [n.lower() for n in lines])
+
+
+# The peer's lines of the BIOS characteristics (all three fields under one
+# label) -> (our key, the reference's name).
+PEER_BIOS_CHARACTERISTICS = {
+    "BIOS characteristics not supported": ("characteristics", "BIOS Characteristics are not supported"),
+    "ISA is supported": ("characteristics", "ISA is supported"),
+    "MCA is supported": ("characteristics", "MCA is supported"),
+    "EISA is supported": ("characteristics", "EISA is supported"),
+    "PCI is supported": ("characteristics", "PCI is supported"),
+    "PC Card (PCMCIA) is supported": ("characteristics", "PC card (PCMCIA) is supported"),
+    "PNP is supported": ("characteristics", "Plug and Play is supported"),
+    "APM is supported": ("characteristics", "APM is supported"),
+    "BIOS is upgradeable": ("characteristics", "BIOS is upgradeable (Flash)"),
+    "BIOS shadowing is allowed": ("characteristics", "BIOS shadowing is allowed"),
+    "VLB is supported": ("characteristics", "VL-VESA is supported"),
+    "ESCD support is available": ("characteristics", "ESCD support is available"),
+    "Boot from CD is supported": ("characteristics", "Boot from CD is supported"),
+    "Selectable boot is supported": ("characteristics", "Selectable boot is supported"),
+    "BIOS ROM is socketed": ("characteristics", "BIOS ROM is socketed (e.g. PLCC or SOP socket)"),
+    "Boot from PC Card (PCMCIA) is supported": ("characteristics", "Boot from PC card (PCMCIA) is supported"),
+    "EDD is supported": ("characteristics", "EDD specification is supported"),
+    "Japanese floppy for NEC 9800 1.2 MB is supported (int 13h)": (
+        "characteristics", 'Int 13h - Japanese floppy for NEC 9800 1.2 MB (3.5", 1K bytes/sector, 360 RPM) is supported'),
+    "Japanese floppy for Toshiba 1.2 MB is supported (int 13h)": (
+        "characteristics", 'Int 13h - Japanese floppy for Toshiba 1.2 MB (3.5", 360 RPM) is supported'),
+    '5.25"/360 kB floppy services are supported (int 13h)': (
+        "characteristics", 'Int 13h - 5.25" / 360 KB floppy services are supported'),
+    '5.25"/1.2 MB floppy services are supported (int 13h)': (
+        "characteristics", 'Int 13h - 5.25" / 1.2 MB floppy services are supported'),
+    '3.5"/720 kB floppy services are supported (int 13h)': (
+        "characteristics", 'Int 13h - 3.5" / 720 KB floppy services are supported'),
+    '3.5"/2.88 MB floppy services are supported (int 13h)': (
+        "characteristics", 'Int 13h - 3.5" / 2.88 MB floppy services are supported'),
+    "Print screen service is supported (int 5h)": ("characteristics", "Int 5h, print screen Service is supported"),
+    "8042 keyboard services are supported (int 9h)": ("characteristics", "Int 9h, 8042 keyboard services are supported"),
+    "Serial services are supported (int 14h)": ("characteristics", "Int 14h, serial services are supported"),
+    "Printer services are supported (int 17h)": ("characteristics", "Int 17h, printer services are supported"),
+    "CGA/mono video services are supported (int 10h)": (
+        "characteristics", "Int 10h, CGA/Mono Video Services are supported"),
+    "NEC PC-98": ("characteristics", "NEC PC-98"),
+    "ACPI is supported": ("characteristics_extension_byte_1", "ACPI is supported"),
+    "USB legacy is supported": ("characteristics_extension_byte_1", "USB Legacy is supported"),
+    "AGP is supported": ("characteristics_extension_byte_1", "AGP is supported"),
+    "I2O boot is supported": ("characteristics_extension_byte_1", "I2O boot is supported"),
+    "LS-120 boot is supported": ("characteristics_extension_byte_1", "LS-120 SuperDisk boot is supported"),
+    "ATAPI Zip drive boot is supported": ("characteristics_extension_byte_1", "ATAPI ZIP drive boot is supported"),
+    "IEEE 1394 boot is supported": ("characteristics_extension_byte_1", "1394 boot is supported"),
+    "Smart battery is supported": ("characteristics_extension_byte_1", "Smart battery is supported"),
+    "BIOS boot specification is supported": ("characteristics_extension_byte_2", "BIOS Boot Specification is supported"),
+    "Function key-initiated network boot is supported": (
+        "characteristics_extension_byte_2", "Function key-initiated network service boot is supported"),
+    "Targeted content distribution is supported": (
+        "characteristics_extension_byte_2", "Enable targeted content distribution"),
+    "UEFI is supported": ("characteristics_extension_byte_2", "UEFI Specification is supported"),
+    "System is a virtual machine": ("characteristics_extension_byte_2", "SMBIOS table describes a virtual machine"),
+    "Manufacturing mode is supported": ("characteristics_extension_byte_2", "Manufacturing mode is supported"),
+    "Manufacturing mode is enabled": ("characteristics_extension_byte_2", "Manufacturing mode is enabled"),
+}
+PEER_BOARD_FEATURES = {
+    "Board is a hosting board": "Hosting board",
+    "Board requires at least one daughter board": "Requires at least one daughter board or auxiliary card",
+    "Board is removable": "Removable",
+    "Board is replaceable": "Replaceable",
+    "Board is hot swappable": "Hot swappable",
+}
+
+
+def _bios_characteristics(key):
+    def normalise(value):
+        if any(line not in PEER_BIOS_CHARACTERISTICS for line in value.lines):
+            return NOT_COMPARED  # a line this table does not know: read it before comparing
+        names = [PEER_BIOS_CHARACTERISTICS[line][1] for line in value.lines
+                 if PEER_BIOS_CHARACTERISTICS[line][0] == key]
+        # An extension byte the structure is too short for: ours null, the peer none of its lines.
+        return Same(names, lambda ours: ours == names or (ours is None and not names and key != "characteristics"))
+    return normalise
+
+
+def _segment(value):
+    address = as_integer(value)
+    return address if address in (None, NOT_COMPARED) else address >> 4
+
+
+def _handle(value):
+    handle = as_integer(value)
+    return None if handle in (0xFFFE, 0xFFFF) else handle
+
+
+def _handle_lines(value):
+    return [int(line, 16) for line in value.lines if re.match(r"0x[0-9A-Fa-f]{4}$", line)]
+
+
+def _contained_elements(value):
+    elements = []
+    for line in value.lines:
+        match = re.match(r"(.*) \((\d+)(?:-(\d+))?\)$", line)
+        if match is None:
+            return NOT_COMPARED
+        name = None if match.group(1).startswith("<OUT OF SPEC>") else match.group(1)
+        least = int(match.group(2))
+        elements.append({"type": name, "minimum": least, "maximum": int(match.group(3) or least)})
+    return elements
+
+
+def _short_family(name):
+    """A family name of the reference as the peer shortens it."""
+    name = re.sub(r"^(Intel|AMD) ", "", name)
+    name = re.sub(r" (Processor Family|Family)$", "", name)
+    return re.sub(r" [Pp]rocessor\b", "", name)
+
+
+def _family(value):
+    text = value.text.strip()
+    if text in ("Core 2", "K7"):
+        return None  # code 0xBE: reserved; the peer guesses by the manufacturer
+    if _null(text) or text.startswith("<OUT OF SPEC>"):
+        return None
+    return Same(text, lambda ours: isinstance(ours, str) and (ours == text or _short_family(ours) == text))
+
+
+def _upgrade(value):
+    if value.text.strip() == "Socket BGA1155":
+        return "Socket LGA1155"  # code 0x24: the reference names the LGA socket
+    return as_name(value)
+
+
+def _processor_characteristics(value):
+    if value.text.strip() == "None" and not value.lines:
+        # The peer prints "None" when only the Unknown bit (1) is set; we name the bit.
+        return Same("None", lambda ours: ours in ([], ["Unknown"]))
+    return as_caseless_bits(value)
+
+
+def _voltage(value):
+    found = re.findall(r"(\d+(?:\.\d+)?) V", value.text)
+    if not found:
+        return None if _null(value.text) else NOT_COMPARED
+    volts = [round(float(v) * 1000) for v in found]
+    # One value reads both ways: a current voltage, or one supported voltage flagged.
+    return Same(value.text, lambda ours: ours == volts or (len(volts) == 1 and ours == volts[0]))
+
+
+def _sram_type(value):
+    text = value.text.strip()
+    return Same(text, lambda ours: isinstance(ours, list) and " ".join(ours).lower() == text.lower())
+
+
+def _cache_level(value):
+    match = re.search(r"Level (\d)", value.text)
+    return int(match.group(1)) if match else NOT_COMPARED
+
+
+NORMALISERS.update({
+    (0, "starting_address_segment"): _segment,
+    (0, "characteristics"): _bios_characteristics("characteristics"),
+    (0, "characteristics_extension_byte_1"): _bios_characteristics("characteristics_extension_byte_1"),
+    (0, "characteristics_extension_byte_2"): _bios_characteristics("characteristics_extension_byte_2"),
+    (2, "feature_flags"): lambda value: [PEER_BOARD_FEATURES.get(line, line) for line in value.lines],
+    (2, "chassis_handle"): _handle,
+    (2, "contained_object_handles"): _handle_lines,
+    (3, "security_status"): as_name,
+    (3, "contained_elements"): _contained_elements,
+    (4, "family"): _family,
+    (4, "voltage_mv"): _voltage,
+    (4, "upgrade"): _upgrade,
+    (4, "characteristics"): _processor_characteristics,
+    (7, "level"): _cache_level,
+    (7, "enabled"): lambda value: value.text.startswith("Enabled"),
+    (7, "socketed"): lambda value: "Not Socketed" not in value.text,
+    (7, "operational_mode"): as_name,
+    (7, "supported_sram_types"): as_caseless_bits,
+    (7, "current_sram_type"): _sram_type,
+    (7, "error_correction_type"): as_name,
+    (7, "associativity"): as_name,
+})
+
+
 class Comparison:
     def __init__(self):
         self.structures = 0  # peer structures found once in our document

@@ -93,3 +93,35 @@ def test_a_disagreement_and_a_missing_structure_are_found(tmp_path):
     result = peer_text.compare(brantel.decode(data), peer_text.structures(path), LAYOUTS)
     assert result.disagreements == {(17, "size_bytes"): [(4, 8 * 1024 ** 3, 4 * 1024 ** 3)]}
     assert result.missing == [((2, 9), 0, 1)] and result.facts == 2
+
+
+@pytest.mark.parametrize("key, text, lines, ours, agrees", [
+    ((4, "family"), "Xeon MP", [], "Intel Xeon processor MP", True),
+    ((4, "family"), "Zen", [], "AMD Zen Processor Family", True),
+    ((4, "family"), "Pentium III Xeon", [], "Pentium III Xeon processor", True),
+    ((4, "family"), "Xeon", [], "Intel Xeon processor MP", False),
+    ((4, "family"), "Core 2", [], None, True),
+    ((4, "voltage_mv"), "3.3 V 2.9 V", [], [3300, 2900], True),
+    ((4, "voltage_mv"), "1.1 V", [], 1100, True),
+    ((4, "voltage_mv"), "3.3 V", [], [3300], True),
+    ((4, "voltage_mv"), "3.3 V", [], [5000, 3300], False),
+    ((4, "upgrade"), "None", [], "None", True),
+    ((4, "upgrade"), "370-pin Socket", [], "370-pin socket", True),
+    ((4, "upgrade"), "Socket BGA1155", [], "Socket LGA1155", True),
+    ((4, "characteristics"), "None", [], ["Unknown"], True),
+    ((7, "current_sram_type"), "Pipeline Burst Synchronous", [], ["Pipeline Burst", "Synchronous"], True),
+    ((7, "associativity"), "8-way Set-associative", [], "8-way Set-Associative", True),
+    ((7, "level"), "Enabled, Not Socketed, Level 3", [], 3, True),
+    ((7, "socketed"), "Enabled, Not Socketed, Level 3", [], False, True),
+    ((0, "starting_address_segment"), "0xF0000", [], 0xF000, True),
+    ((0, "characteristics_extension_byte_2"), "", ["PCI is supported", "ACPI is supported"], None, True),
+    ((0, "characteristics_extension_byte_1"), "", ["PCI is supported", "ACPI is supported"],
+     ["ACPI is supported"], True),
+    ((2, "chassis_handle"), "0xFFFF", [], None, True),
+    ((2, "contained_object_handles"), "2", ["0x0010", "0x0011"], [16, 17], True),
+    ((3, "contained_elements"), "2", ["Motherboard (1-2)", "<OUT OF SPEC> (0)"],
+     [{"type": "Motherboard", "minimum": 1, "maximum": 2}, {"type": None, "minimum": 0, "maximum": 0}], True),
+])
+def test_normalisers_of_names_the_peer_spells_its_own_way(key, text, lines, ours, agrees):
+    theirs = peer_text.NORMALISERS[key](peer_text.PeerValue(text, lines))
+    assert (ours == theirs) is agrees and (ours != theirs) is not agrees

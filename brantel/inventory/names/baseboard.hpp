@@ -1,4 +1,5 @@
-// Names of the baseboard structure's codes (type 2).
+// Names of the baseboard structure's codes (type 2), the board types also
+// naming the chassis's contained elements.
 #pragma once
 
 #include "../code_names.hpp"
@@ -21,5 +22,15 @@ inline constexpr CodeName BOARD_TYPE_ROWS[] = {
     {0x0D, "Interconnect Board"},
 };
 inline constexpr NameTable BOARD_TYPES = name_table(BOARD_TYPE_ROWS);
+
+// Feature flags, by bit (bits 5-7 reserved).
+inline constexpr CodeName BOARD_FEATURE_ROWS[] = {
+    {0, "Hosting board"},
+    {1, "Requires at least one daughter board or auxiliary card"},
+    {2, "Removable"},
+    {3, "Replaceable"},
+    {4, "Hot swappable"},
+};
+inline constexpr NameTable BOARD_FEATURES = name_table(BOARD_FEATURE_ROWS);
 
 }  // namespace brantel::inventory::decoded

@@ -45,4 +45,23 @@ inline constexpr CodeName CHASSIS_TYPE_ROWS[] = {
 };
 inline constexpr NameTable CHASSIS_TYPES = name_table(CHASSIS_TYPE_ROWS);
 
+// Boot-up, power supply and thermal state; 2 (Unknown) reads null.
+inline constexpr CodeName CHASSIS_STATE_ROWS[] = {
+    {0x01, "Other"},
+    {0x03, "Safe"},
+    {0x04, "Warning"},
+    {0x05, "Critical"},
+    {0x06, "Non-recoverable"},
+};
+inline constexpr NameTable CHASSIS_STATES = name_table(CHASSIS_STATE_ROWS);
+
+// Security status; 2 (Unknown) reads null.
+inline constexpr CodeName CHASSIS_SECURITY_STATUS_ROWS[] = {
+    {0x01, "Other"},
+    {0x03, "None"},
+    {0x04, "External interface locked out"},
+    {0x05, "External interface enabled"},
+};
+inline constexpr NameTable CHASSIS_SECURITY_STATUSES = name_table(CHASSIS_SECURITY_STATUS_ROWS);
+
 }  // namespace brantel::inventory::decoded

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../decoded_fields.hpp"
+#include "../names/system.hpp"
 
 namespace brantel::inventory::decoded {
 
@@ -13,6 +14,7 @@ inline constexpr Row SYSTEM_FIELDS[] = {
     string("serial_number", "Serial Number", 0x07),
     uuid("uuid", "UUID", 0x08),
     hex("uuid_stored", nullptr, 0x08, 16),  // the bytes as stored, whatever the version
+    enumeration("wake_up_type", "Wake-up Type", 0x18, 1, WAKE_UP_TYPES),
     string("sku", "SKU Number", 0x19),
     string("family", "Family", 0x1A),
 };
