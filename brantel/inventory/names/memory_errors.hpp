@@ -1,5 +1,7 @@
 // Names of the memory error codes, shared by the 32-bit (type 18) and 64-bit
 // (type 33) memory error structures.
+// Enumerations leave out their "Unknown" code: a code without a name reads
+// null. Bit fields name every bit.
 #pragma once
 
 #include "../code_names.hpp"
@@ -8,7 +10,6 @@ namespace brantel::inventory::names {
 
 inline constexpr CodeName MEMORY_ERROR_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "OK"},
     {0x04, "Bad read"},
     {0x05, "Parity error"},
@@ -25,12 +26,12 @@ inline constexpr CodeName MEMORY_ERROR_TYPE_ROWS[] = {
 inline constexpr NameTable MEMORY_ERROR_TYPES = name_table(MEMORY_ERROR_TYPE_ROWS);
 
 inline constexpr CodeName MEMORY_ERROR_GRANULARITY_ROWS[] = {
-    {0x01, "Other"}, {0x02, "Unknown"}, {0x03, "Device level"}, {0x04, "Memory partition level"},
+    {0x01, "Other"}, {0x03, "Device level"}, {0x04, "Memory partition level"},
 };
 inline constexpr NameTable MEMORY_ERROR_GRANULARITIES = name_table(MEMORY_ERROR_GRANULARITY_ROWS);
 
 inline constexpr CodeName MEMORY_ERROR_OPERATION_ROWS[] = {
-    {0x01, "Other"}, {0x02, "Unknown"}, {0x03, "Read"}, {0x04, "Write"}, {0x05, "Partial write"},
+    {0x01, "Other"}, {0x03, "Read"}, {0x04, "Write"}, {0x05, "Partial write"},
 };
 inline constexpr NameTable MEMORY_ERROR_OPERATIONS = name_table(MEMORY_ERROR_OPERATION_ROWS);
 

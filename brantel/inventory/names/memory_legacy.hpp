@@ -1,5 +1,7 @@
 // Names of the memory controller (type 5) and memory module (type 6) codes,
 // two structures that newer tables replace with types 16 and 17.
+// Enumerations leave out their "Unknown" code: a code without a name reads
+// null. Bit fields name every bit.
 #pragma once
 
 #include "../code_names.hpp"
@@ -7,7 +9,7 @@
 namespace brantel::inventory::names {
 
 inline constexpr CodeName ERROR_DETECTING_METHOD_ROWS[] = {
-    {0x01, "Other"},      {0x02, "Unknown"},    {0x03, "None"},        {0x04, "8-bit Parity"},
+    {0x01, "Other"},      {0x03, "None"},        {0x04, "8-bit Parity"},
     {0x05, "32-bit ECC"}, {0x06, "64-bit ECC"}, {0x07, "128-bit ECC"}, {0x08, "CRC"},
 };
 inline constexpr NameTable ERROR_DETECTING_METHODS = name_table(ERROR_DETECTING_METHOD_ROWS);
@@ -25,7 +27,6 @@ inline constexpr NameTable ERROR_CORRECTING_CAPABILITIES = name_table(ERROR_CORR
 
 inline constexpr CodeName INTERLEAVE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "One-Way Interleave"},
     {0x04, "Two-Way Interleave"},
     {0x05, "Four-Way Interleave"},

@@ -1,5 +1,7 @@
 // Names of the on-board device types, shared by the on-board devices (type 10)
 // and on-board devices extended (type 41) structures.
+// Enumerations leave out their "Unknown" code: a code without a name reads
+// null. Bit fields name every bit.
 #pragma once
 
 #include "../code_names.hpp"
@@ -8,7 +10,6 @@ namespace brantel::inventory::names {
 
 inline constexpr CodeName ONBOARD_DEVICE_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Video"},
     {0x04, "SCSI Controller"},
     {0x05, "Ethernet"},

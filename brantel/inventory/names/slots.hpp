@@ -1,4 +1,6 @@
 // Names of the system slot (type 9) codes.
+// Enumerations leave out their "Unknown" code and the slot height's "Not
+// applicable": a code without a name reads null. Bit fields name every bit.
 #pragma once
 
 #include "../code_names.hpp"
@@ -7,7 +9,6 @@ namespace brantel::inventory::names {
 
 inline constexpr CodeName SLOT_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "ISA"},
     {0x04, "MCA"},
     {0x05, "EISA"},
@@ -90,19 +91,19 @@ inline constexpr NameTable SLOT_TYPES = name_table(SLOT_TYPE_ROWS);
 
 // The electrical width (data bus width) and the physical width of a slot.
 inline constexpr CodeName SLOT_WIDTH_ROWS[] = {
-    {0x01, "Other"},    {0x02, "Unknown"},    {0x03, "8 bit"},      {0x04, "16 bit"},     {0x05, "32 bit"},
+    {0x01, "Other"},    {0x03, "8 bit"},      {0x04, "16 bit"},     {0x05, "32 bit"},
     {0x06, "64 bit"},   {0x07, "128 bit"},    {0x08, "1x or x1"},   {0x09, "2x or x2"},   {0x0A, "4x or x4"},
     {0x0B, "8x or x8"}, {0x0C, "12x or x12"}, {0x0D, "16x or x16"}, {0x0E, "32x or x32"},
 };
 inline constexpr NameTable SLOT_WIDTHS = name_table(SLOT_WIDTH_ROWS);
 
 inline constexpr CodeName SLOT_USAGE_ROWS[] = {
-    {0x01, "Other"}, {0x02, "Unknown"}, {0x03, "Available"}, {0x04, "In use"}, {0x05, "Unavailable"},
+    {0x01, "Other"}, {0x03, "Available"}, {0x04, "In use"}, {0x05, "Unavailable"},
 };
 inline constexpr NameTable SLOT_USAGES = name_table(SLOT_USAGE_ROWS);
 
 inline constexpr CodeName SLOT_LENGTH_ROWS[] = {
-    {0x01, "Other"},       {0x02, "Unknown"},     {0x03, "Short Length"},
+    {0x01, "Other"},       {0x03, "Short Length"},
     {0x04, "Long Length"}, {0x05, "2.5\" drive form factor"}, {0x06, "3.5\" drive form factor"},
 };
 inline constexpr NameTable SLOT_LENGTHS = name_table(SLOT_LENGTH_ROWS);
@@ -129,7 +130,7 @@ inline constexpr CodeName SLOT_CHARACTERISTIC_ROWS[] = {
 inline constexpr NameTable SLOT_CHARACTERISTICS = name_table(SLOT_CHARACTERISTIC_ROWS);
 
 inline constexpr CodeName SLOT_HEIGHT_ROWS[] = {
-    {0x00, "Not applicable"}, {0x01, "Other"}, {0x02, "Unknown"}, {0x03, "Full height"}, {0x04, "Low-profile"},
+    {0x01, "Other"}, {0x03, "Full height"}, {0x04, "Low-profile"},
 };
 inline constexpr NameTable SLOT_HEIGHTS = name_table(SLOT_HEIGHT_ROWS);
 

@@ -35,8 +35,9 @@ inline constexpr Row MEMORY_DEVICE_FIELDS[] = {
     integer("set", "Set", 0x0F, 1).unknown(0, 0xFF),  // 0: in no set; 0xFF: set unknown
     handle("array_handle", "Physical Memory Array Handle", 0x04),
     handle("error_information_handle", "Memory Error Information Handle", 0x06),
-    integer("total_width_bits", "Total Width", 0x08, 2).unknown(0xFFFF),
-    integer("data_width_bits", "Data Width", 0x0A, 2).unknown(0xFFFF),
+    // 0xFFFF: unknown; 0, the width of no device, is read as unknown too.
+    integer("total_width_bits", "Total Width", 0x08, 2).unknown(0, 0xFFFF),
+    integer("data_width_bits", "Data Width", 0x0A, 2).unknown(0, 0xFFFF),
     bits("type_detail", "Type Detail", 0x13, 2, names::MEMORY_TYPE_DETAILS),
     string("asset_tag", "Asset Tag", 0x19),
     voltage("minimum_voltage_mv", "Minimum Voltage", 0x22, 2, 1),
