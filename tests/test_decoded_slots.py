@@ -35,8 +35,12 @@ def test_slot_characteristics_and_bus_address_by_length(length, characteristics,
                                                     "Long Length", 0x0102)
 
 
-def test_a_slot_that_is_no_pci_slot_has_no_bus_address():
-    assert slot({0x0D: (0xFFFF, 2), 0x0F: 0xFF, 0x10: 0xFF})["bus_address"] is None
+@pytest.mark.parametrize("segment, bus, devfn, expected", [
+    (0xFFFF, 0xFF, 0xFF, None), (0x00FF, 0xFF, 0xFF, None),   # no address, the segment as a word or a byte
+    (0x0000, 0xFF, 0xFF, "0000:ff:1f.7"), (0x00FF, 0x00, 0xFF, "00ff:00:1f.7"),
+])
+def test_slot_bus_address_or_none(segment, bus, devfn, expected):
+    assert slot({0x0D: (segment, 2), 0x0F: bus, 0x10: devfn})["bus_address"] == expected
 
 
 PEERS = {0x11: 0x10, 0x12: 2, 0x13: bytes([0, 0, 0x18, 0x08, 8]), 0x18: bytes([1, 0, 0x19, 0x00, 4])}

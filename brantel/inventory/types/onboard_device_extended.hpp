@@ -11,7 +11,9 @@ inline constexpr Row ONBOARD_DEVICE_EXTENDED_FIELDS[] = {
     enumeration("type", "Device Type", 0x05, 1, names::ONBOARD_DEVICE_TYPES).masked(0x7F),
     flag("enabled", "Device Status", 0x05, 1, 0x80),
     integer("type_instance", "Device Type Instance", 0x06, 1),
-    bus_address("bus_address", "Bus Address", 0x07),  // all ones: no PCI address
+    // No PCI address: 0xFF in every field, the segment read as a word (all ones)
+    // or as a byte (0x00FF), as firmware writes both.
+    bus_address("bus_address", "Bus Address", 0x07).unknown(0xFFFF00FF),
 };
 inline constexpr TypeRows ONBOARD_DEVICE_EXTENDED_ROWS = rows(ONBOARD_DEVICE_EXTENDED_FIELDS);
 

@@ -39,7 +39,9 @@ inline constexpr Row SYSTEM_SLOT_FIELDS[] = {
     integer("slot_id", "Slot ID", 0x09, 2),
     custom("characteristics", "Slot Characteristics", 0x0B, 1, slot_characteristics, Shape::TextList,
            &names::SLOT_CHARACTERISTICS),
-    bus_address("bus_address", "Bus Address", 0x0D),  // all ones: not a PCI slot
+    // No PCI address: 0xFF in every field, the segment read as a word (all ones)
+    // or as a byte (0x00FF), as firmware writes both.
+    bus_address("bus_address", "Bus Address", 0x0D).unknown(0xFFFF00FF),
     integer("base_data_bus_width", "Data Bus Width", 0x11, 1),
     integer("peer_grouping_count", "Peer Grouping Count", 0x12, 1),
     // 3.4 on, after the peer groups.
