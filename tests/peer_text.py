@@ -397,6 +397,195 @@ NORMALISERS.update({
 })
 
 
+# --- memory (5, 6, 16-20, 33, 37), port connectors (8), slots (9), on-board devices (10, 41) ---
+
+_OUR_NAMES = {}
+
+
+def _our_names(type_, key):
+    """{casefolded name: our name} of a row's name table."""
+    if (type_, key) not in _OUR_NAMES:
+        from brantel._inventory_decoder import layouts
+        rows = [row for layout in layouts() if layout["type"] == type_ for row in layout["rows"]]
+        names = next((row["names"] or [] for row in rows if row["key"] == key), [])
+        _OUR_NAMES[(type_, key)] = {name.casefold(): name for name in names}
+    return _OUR_NAMES[(type_, key)]
+
+
+def _spelled(type_, key, peer_to_ours=None):
+    """An enumeration the peer prints in another case or, per peer_to_ours, in other words."""
+    def normalise(value):
+        text = value.text.strip()
+        text = (peer_to_ours or {}).get(text, text)
+        found = _our_names(type_, key).get(text.casefold())
+        return found if found is not None else as_enum(PeerValue(text, []))
+    return normalise
+
+
+def _bit_list(type_, key, peer_to_ours=None):
+    """A bit field the peer prints one name a line, or all on one line joined by spaces."""
+    def normalise(value):
+        ours = _our_names(type_, key)
+        spellings = dict(ours)
+        spellings.update({peer.casefold(): mine for peer, mine in (peer_to_ours or {}).items()})
+        words = value.lines if value.lines else [value.text.strip()]
+        found = []
+        for text in words:
+            while text:
+                match = max((peer for peer in spellings if text.casefold().startswith(peer)
+                             and text[len(peer):len(peer) + 1] in ("", " ")), key=len, default=None)
+                if match is None:
+                    if text.casefold() in ("none", "ok") and "none" not in ours:
+                        break
+                    return NOT_COMPARED
+                found.append(spellings[match])
+                text = text[len(match):].lstrip(" ")
+        return found
+    return normalise
+
+
+def _voltages(value):
+    return [round(float(volts) * 1000) for volts in re.findall(r"(\d+(?:\.\d+)?) V", value.text)]
+
+
+def _banks(value):
+    text = value.text.strip()
+    return [] if text == "None" else [int(bank) for bank in text.split()]
+
+
+def _none_is_zero(value):
+    return 0 if value.text.strip() == "None" else as_size(value)
+
+
+class _Jedec:
+    """A JEDEC manufacturer the peer prints as bank and code: our 16-bit value
+    (continuation count with its parity bit, then the code) agrees with it."""
+
+    def __init__(self, bank, code):
+        self.bank, self.code = bank, code
+
+    def __eq__(self, ours):
+        return isinstance(ours, int) and (ours & 0x7F) + 1 == self.bank and ours >> 8 == self.code
+
+    def __ne__(self, ours):
+        return not self == ours
+
+    def __repr__(self):
+        return "Bank %d, Hex 0x%02X" % (self.bank, self.code)
+
+
+def _jedec(value):
+    match = re.match(r"Bank (\d+), Hex 0x([0-9A-Fa-f]{2})$", value.text.strip())
+    return _Jedec(int(match.group(1)), int(match.group(2), 16)) if match else as_integer(value)
+
+
+def _slot_width(value):
+    match = re.match(r"(\d+)-bit |x(\d+) ", value.text.strip() + " ")
+    if match is None:
+        return NOT_COMPARED  # the peer leaves the width out when it is "Other" or "Unknown"
+    return "%s bit" % match.group(1) if match.group(1) else "%sx or x%s" % (match.group(2), match.group(2))
+
+
+_SLOT_TYPES = {"Processor Card": "Processor Card Slot", "Proprietary Memory Card": "Proprietary Memory Card Slot",
+               "I/O Riser Card": "I/O Riser Card Slot", "PCI-66": "PCI - 66MHz Capable",
+               "M.2 Socket 1-DP": "M.2 Socket 1-DP (Mechanical Key A)",
+               "M.2 Socket 1-SD": "M.2 Socket 1-SD (Mechanical Key E)",
+               "M.2 Socket 2": "M.2 Socket 2 (Mechanical Key B)", "M.2 Socket 3": "M.2 Socket 3 (Mechanical Key M)"}
+
+
+def _slot_type(value):
+    text = re.sub(r"^(\d+-bit|x\d+) ", "", value.text.strip())
+    text = re.sub(r"^PCI Express (\d)\b", r"PCI Express Gen \1", text)
+    return _spelled(9, "type", _SLOT_TYPES)(PeerValue(text, []))
+
+
+_CONNECTORS = {"DB-25 male": "DB-25 pin male", "DB-25 female": "DB-25 pin female",
+               "DB-15 male": "DB-15 pin male", "DB-15 female": "DB-15 pin female",
+               "DB-9 male": "DB-9 pin male", "DB-9 female": "DB-9 pin female", "Mini DIN": "Mini-DIN",
+               "Micro DIN": "Micro-DIN", "9 Pin Dual Inline (pin 10 cut)": "9-pin Dual Inline (pin 10 cut)",
+               "25 Pin Dual Inline (pin 26 cut)": "25-pin Dual Inline (pin 26 cut)",
+               "50 Pin Dual Inline": "50-pin Dual Inline", "68 Pin Dual Inline": "68-pin Dual Inline",
+               "Mini Centronics Type-14": "Mini-Centronics Type-14",
+               "Mini Centronics Type-26": "Mini-Centronics Type-26", "Mini Jack (headphones)": "Mini-jack (headphones)",
+               "50 Pin MiniSCSI": "50-pin MiniSCSI"}
+_SLOT_CHARACTERISTICS = {
+    "Unknown": "Characteristics unknown", "5.0 V is provided": "Provides 5.0 volts",
+    "3.3 V is provided": "Provides 3.3 volts", "Opening is shared": "Slot's opening is shared with another slot",
+    "PC Card-16 is supported": "PC Card slot supports PC Card-16",
+    "Cardbus is supported": "PC Card slot supports CardBus",
+    "Zoom Video is supported": "PC Card slot supports Zoom Video",
+    "Modem ring resume is supported": "PC Card slot supports Modem Ring Resume",
+    "PME signal is supported": "PCI slot supports Power Management Event (PME#) signal",
+    "Hot-plug devices are supported": "Slot supports hot-plug devices",
+    "SMBus signal is supported": "PCI slot supports SMBus signal",
+    "PCIe slot bifurcation is supported": "PCIe slot supports bifurcation",
+    "Async/surprise removal is supported": "Slot supports async/surprise removal"}
+_MODULE_TYPES = {"FPM": "Fast Page Mode"}
+_SPEEDS = {"70 ns": "70ns", "60 ns": "60ns", "50 ns": "50ns"}
+_TYPE_DETAILS = {"Fast-paged": "Fast-paged", "Static Column": "Static column", "Pseudo-static": "Pseudo-static",
+                 "RAMBus": "RAMBUS", "Non-Volatile": "Non-volatile"}
+_MODULE_ERRORS = {"Uncorrectable Errors": "Uncorrectable errors received",
+                  "Correctable Errors": "Correctable errors received", "See Event Log": "See event log"}
+_MEMORY_TECHNOLOGIES = {"Intel Optane DC persistent memory": "Intel Optane persistent memory",
+                        "Intel Optane persistent memory": "Intel Optane persistent memory"}
+
+ALIASES.update({
+    (5, "error_correcting_capabilities"): "Error Correcting Capabilities",
+    (5, "number_of_associated_memory_slots"): "Associated Memory Slots",
+    (5, "memory_module_configuration_handles"): "Associated Memory Slots",
+    (6, "current_memory_type"): "Type",
+    (9, "designation"): "Designation", (9, "type"): "Type", (9, "data_bus_width"): "Type",
+    (9, "length"): "Length", (9, "slot_id"): "ID", (9, "characteristics"): "Characteristics",
+    (16, "error_correction_type"): "Error Correction Type",
+    (16, "error_information_handle"): "Error Information Handle", (16, "number_of_devices"): "Number Of Devices",
+    (17, "non_volatile_size_bytes"): "Non-Volatile Size",
+    (17, "array_handle"): "Array Handle", (17, "error_information_handle"): "Error Information Handle",
+    (19, "array_handle"): "Physical Array Handle", (20, "device_handle"): "Physical Device Handle",
+    (37, "channel_type"): "Type", (37, "maximum_channel_load"): "Maximal Load",
+    (37, "memory_device_count"): "Devices",
+    (41, "type"): "Type", (41, "enabled"): "Status", (41, "type_instance"): "Type Instance",
+})
+for _type in (18, 33):
+    ALIASES.update({(_type, "error_type"): "Type", (_type, "error_granularity"): "Granularity",
+                    (_type, "error_operation"): "Operation", (_type, "memory_array_error_address"): "Memory Array Address",
+                    (_type, "device_error_address"): "Device Address", (_type, "error_resolution_bytes"): "Resolution"})
+    NORMALISERS.update({(_type, key): _spelled(_type, key)
+                        for key in ("error_type", "error_granularity", "error_operation")})
+
+NORMALISERS.update({
+    (5, "error_detecting_method"): _spelled(5, "error_detecting_method"),
+    (5, "error_correcting_capabilities"): _bit_list(5, "error_correcting_capabilities"),
+    (5, "supported_interleave"): _spelled(5, "supported_interleave"),
+    (5, "current_interleave"): _spelled(5, "current_interleave"),
+    (5, "supported_speeds"): _bit_list(5, "supported_speeds", _SPEEDS),
+    (5, "supported_memory_types"): _bit_list(5, "supported_memory_types", _MODULE_TYPES),
+    (5, "memory_module_voltage_mv"): _voltages,
+    (5, "memory_module_configuration_handles"): _handle_lines,
+    (5, "enabled_error_correcting_capabilities"): _bit_list(5, "enabled_error_correcting_capabilities"),
+    (6, "bank_connections"): _banks,
+    (6, "current_memory_type"): _bit_list(6, "current_memory_type", _MODULE_TYPES),
+    (6, "error_status"): _bit_list(6, "error_status", _MODULE_ERRORS),
+    (8, "internal_connector_type"): _spelled(8, "internal_connector_type", _CONNECTORS),
+    (8, "external_connector_type"): _spelled(8, "external_connector_type", _CONNECTORS),
+    (8, "port_type"): _spelled(8, "port_type"),
+    (9, "type"): _slot_type, (9, "data_bus_width"): _slot_width,
+    (9, "current_usage"): _spelled(9, "current_usage"),
+    (9, "length"): _spelled(9, "length", {"Short": "Short Length", "Long": "Long Length"}),
+    (9, "characteristics"): _bit_list(9, "characteristics", _SLOT_CHARACTERISTICS),
+    (16, "location"): _spelled(16, "location"), (16, "use"): _spelled(16, "use"),
+    (16, "error_correction_type"): _spelled(16, "error_correction_type"),
+    (17, "type_detail"): _bit_list(17, "type_detail", _TYPE_DETAILS),
+    (17, "memory_technology"): _spelled(17, "memory_technology", _MEMORY_TECHNOLOGIES),
+    (17, "memory_operating_mode_capability"): _bit_list(17, "memory_operating_mode_capability"),
+    (17, "module_manufacturer_id"): _jedec, (17, "memory_subsystem_controller_manufacturer_id"): _jedec,
+    (17, "pmic0_manufacturer_id"): _jedec, (17, "rcd_manufacturer_id"): _jedec,
+    (17, "non_volatile_size_bytes"): _none_is_zero, (17, "volatile_size_bytes"): _none_is_zero,
+    (17, "cache_size_bytes"): _none_is_zero, (17, "logical_size_bytes"): _none_is_zero,
+    (37, "channel_type"): _spelled(37, "channel_type"),
+    (41, "type"): _spelled(41, "type"),
+})
+
+
 class Comparison:
     def __init__(self):
         self.structures = 0  # peer structures found once in our document

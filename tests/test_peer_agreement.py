@@ -17,6 +17,13 @@ TABLES = real_tables()
 # listed here is tolerated; anything else fails the test. One line per class:
 #   (17, "size_bytes"): ("the peer prints 2^31 MiB as ...", "ours, by 7.18.5"),
 EXPLAINED = {
+    (5, "error_correcting_capabilities"): ("the peer prints a byte with no bit set as \"None\", as it prints bit 2",
+                                           "ours: no capability bit of 7.6.2 is set"),
+    (5, "enabled_error_correcting_capabilities"): ("as error_correcting_capabilities", "ours, by 7.6.2"),
+    (9, "bus_address"): ("no address written as 0xFF in each field with a byte-wide segment (00ff:ff:1f.7): "
+                         "the peer prints it", "ours (null): 0FFh in each of the three fields means none, by 7.10"),
+    (20, "range_size_bytes"): ("an ending address below the starting one: the peer subtracts modulo 2^32 KiB",
+                               "ours (null): the structure describes no range, by 7.21"),
 }
 
 

@@ -40,7 +40,7 @@ TOTALS = {
     "type": "object",
     "additionalProperties": False,
     "required": ["processor_sockets", "processors_populated", "processors_enabled", "memory_bytes",
-                 "memory_modules_bytes"],
+                 "memory_modules_bytes", "memory_capacity_bytes", "memory_slots", "memory_slots_populated"],
     "properties": {
         "processor_sockets": {"type": "integer", "minimum": 0},
         "processors_populated": {"type": "integer", "minimum": 0},
@@ -48,6 +48,12 @@ TOTALS = {
         "memory_bytes": {"type": "integer", "minimum": 0},
         "memory_modules_bytes": {**NULLABLE_INT,
                                  "description": "Null when the table has no memory module structures"},
+        "memory_capacity_bytes": {**NULLABLE_INT, "description": "The summed maximum capacity of the memory "
+                                  "arrays used as system memory; null when none has one"},
+        "memory_slots": {**NULLABLE_INT, "description": "Memory devices in the arrays used as system memory; "
+                         "null when the table has no such array"},
+        "memory_slots_populated": {**NULLABLE_INT, "description": "Those memory devices with a known, non-zero "
+                                   "size; null when the table has no array used as system memory"},
     },
 }
 

@@ -1,7 +1,10 @@
 // The totals of the decoded inventory, summed from the finished records.
 #include "decoded_totals.hpp"
 
+#include <algorithm>
+
 #include "../toolkit/errors.hpp"
+#include "names/memory.hpp"
 
 namespace brantel::inventory::decoded {
 
@@ -45,6 +48,14 @@ PyObject* field(PyObject* record, const char (&key)[N]) {
     if (value == nullptr && PyErr_Occurred()) throw PyError();
     return value == nullptr ? Py_None : value;
 }
+
+// A handle of a record as a number, -1 when null.
+long handle_of(PyObject* value) {
+    if (value == Py_None) return -1;
+    const long handle = PyLong_AsLong(value);
+    if (handle == -1 && PyErr_Occurred()) throw PyError();
+    return handle;
+}
 }  // namespace
 
 void tally_processor(Totals& totals, PyObject* record) {
@@ -60,7 +71,25 @@ void tally_memory_module(Totals& totals, PyObject* record) {
     totals.memory_modules_bytes.add(field(record, "enabled_size_bytes"));
 }
 
-void tally_memory_device(Totals& totals, PyObject* record) { totals.memory_bytes.add(field(record, "size_bytes")); }
+void tally_memory_device(Totals& totals, PyObject* record) {
+    PyObject* size = field(record, "size_bytes");
+    totals.memory_bytes.add(size);
+    const int empty = size == Py_None ? 1 : PyObject_Not(size);
+    if (empty < 0) throw PyError();
+    totals.memory_slots.emplace_back(handle_of(field(record, "array_handle")), empty == 0);
+}
+
+void tally_physical_memory_array(Totals& totals, PyObject* record) {
+    static const char* const system_memory =
+        name_of_code(names::MEMORY_ARRAY_USES, names::MEMORY_ARRAY_USE_SYSTEM_MEMORY);
+    PyObject* use = field(record, "use");
+    if (use == Py_None || PyUnicode_CompareWithASCIIString(use, system_memory) != 0) return;
+    totals.system_memory_arrays.push_back(handle_of(field(record, "handle")));
+    PyObject* capacity = field(record, "maximum_capacity_bytes");
+    if (capacity == Py_None) return;
+    totals.memory_capacity_bytes.add(capacity);
+    totals.memory_capacity_known = true;
+}
 
 PyObject* totals_dict(Totals& totals) {
     OwnedRef result = OwnedRef::checked(PyDict_New());
@@ -78,6 +107,31 @@ PyObject* totals_dict(Totals& totals) {
         Py_INCREF(Py_None);
         put("memory_modules_bytes", Py_None);
     }
+    // Slots: the memory devices of the arrays used as system memory; null
+    // when the table has no such array.
+    if (totals.system_memory_arrays.empty()) {
+        for (const char* key : {"memory_capacity_bytes", "memory_slots", "memory_slots_populated"}) {
+            Py_INCREF(Py_None);
+            put(key, Py_None);
+        }
+        return result.release();
+    }
+    auto& arrays = totals.system_memory_arrays;
+    std::sort(arrays.begin(), arrays.end());
+    std::size_t slots = 0, populated = 0;
+    for (const auto& slot : totals.memory_slots) {
+        if (slot.first < 0 || !std::binary_search(arrays.begin(), arrays.end(), slot.first)) continue;
+        ++slots;
+        if (slot.second) ++populated;
+    }
+    if (totals.memory_capacity_known) {
+        put("memory_capacity_bytes", totals.memory_capacity_bytes.result());
+    } else {
+        Py_INCREF(Py_None);
+        put("memory_capacity_bytes", Py_None);
+    }
+    put("memory_slots", PyLong_FromSize_t(slots));
+    put("memory_slots_populated", PyLong_FromSize_t(populated));
     return result.release();
 }
 

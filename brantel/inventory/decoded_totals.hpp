@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "../toolkit/refs.hpp"
 
@@ -30,12 +32,19 @@ struct Totals {
     std::size_t processor_sockets = 0, processors_populated = 0, processors_enabled = 0;
     ByteSum memory_bytes, memory_modules_bytes;
     std::size_t memory_modules = 0;
+    // Memory arrays used as system memory (handles) and their capacity; every
+    // memory device's array handle (-1: none) and whether it holds memory.
+    std::vector<long> system_memory_arrays;
+    ByteSum memory_capacity_bytes;
+    bool memory_capacity_known = false;
+    std::vector<std::pair<long, bool>> memory_slots;
 };
 
 // The tally functions of the types that feed the totals (record: borrowed dict).
 void tally_processor(Totals& totals, PyObject* record);
 void tally_memory_module(Totals& totals, PyObject* record);
 void tally_memory_device(Totals& totals, PyObject* record);
+void tally_physical_memory_array(Totals& totals, PyObject* record);
 
 // The totals dict of the document. New reference; throws PyError.
 PyObject* totals_dict(Totals& totals);

@@ -253,6 +253,7 @@ PyObject* Reader::value(const Structure& s, const Row& row, const std::vector<Py
             const std::uint64_t segment = read_raw(s, at, 2);
             const unsigned bus = s.bytes[at + 2], devfn = s.bytes[at + 3];
             if (segment == 0xFFFF && bus == 0xFF && devfn == 0xFF) return none();
+            if (special(row, read_raw(s, at, 4))) return none();  // the row's other "no address" forms
             char out[16];
             std::snprintf(out, sizeof out, "%04x:%02x:%02x.%u", unsigned(segment), bus, devfn >> 3, devfn & 7u);
             return check(PyUnicode_FromString(out));

@@ -4,6 +4,7 @@
 #include "../decoded_fields.hpp"
 #include "../decoded_totals.hpp"
 #include "../decoded_values.hpp"
+#include "../names/memory.hpp"
 #include "../names/memory_device.hpp"
 
 namespace brantel::inventory::decoded {
@@ -32,6 +33,37 @@ inline constexpr Row MEMORY_DEVICE_FIELDS[] = {
     string("serial_number", "Serial Number", 0x18),
     string("part_number", "Part Number", 0x1A),
     integer("set", "Set", 0x0F, 1).unknown(0, 0xFF),  // 0: in no set; 0xFF: set unknown
+    handle("array_handle", "Physical Memory Array Handle", 0x04),
+    handle("error_information_handle", "Memory Error Information Handle", 0x06),
+    // 0xFFFF: unknown; 0, the width of no device, is read as unknown too.
+    integer("total_width_bits", "Total Width", 0x08, 2).unknown(0, 0xFFFF),
+    integer("data_width_bits", "Data Width", 0x0A, 2).unknown(0, 0xFFFF),
+    bits("type_detail", "Type Detail", 0x13, 2, names::MEMORY_TYPE_DETAILS),
+    string("asset_tag", "Asset Tag", 0x19),
+    voltage("minimum_voltage_mv", "Minimum Voltage", 0x22, 2, 1),
+    voltage("maximum_voltage_mv", "Maximum Voltage", 0x24, 2, 1),
+    voltage("configured_voltage_mv", "Configured Voltage", 0x26, 2, 1),
+    // 3.2 on.
+    enumeration("memory_technology", "Memory Technology", 0x28, 1, names::MEMORY_TECHNOLOGIES),
+    bits("memory_operating_mode_capability", "Memory Operating Mode Capability", 0x29, 2,
+         names::MEMORY_OPERATING_MODES),
+    string("firmware_version", "Firmware Version", 0x2B),
+    // JEDEC JEP-106 codes (continuation count, then the code); 0: unknown.
+    integer("module_manufacturer_id", "Module Manufacturer ID", 0x2C, 2).unknown(0),
+    integer("module_product_id", "Module Product ID", 0x2E, 2).unknown(0),
+    integer("memory_subsystem_controller_manufacturer_id", "Memory Subsystem Controller Manufacturer ID", 0x30, 2)
+        .unknown(0),
+    integer("memory_subsystem_controller_product_id", "Memory Subsystem Controller Product ID", 0x32, 2).unknown(0),
+    // All ones: unknown; 0: the device has no such portion.
+    size("non_volatile_size_bytes", "Non-volatile Size", 0x34, 8, 1).unknown(UINT64_MAX),
+    size("volatile_size_bytes", "Volatile Size", 0x3C, 8, 1).unknown(UINT64_MAX),
+    size("cache_size_bytes", "Cache Size", 0x44, 8, 1).unknown(UINT64_MAX),
+    size("logical_size_bytes", "Logical Size", 0x4C, 8, 1).unknown(UINT64_MAX),
+    // 3.7 on (0x54 and 0x58, the 3.3 extended speeds, feed speed_mts and configured_speed_mts).
+    integer("pmic0_manufacturer_id", "PMIC0 Manufacturer ID", 0x5C, 2).unknown(0),
+    integer("pmic0_revision_number", "PMIC0 Revision Number", 0x5E, 2).unknown(0xFF00),
+    integer("rcd_manufacturer_id", "RCD Manufacturer ID", 0x60, 2).unknown(0),
+    integer("rcd_revision_number", "RCD Revision Number", 0x62, 2).unknown(0xFF00),
 };
 inline constexpr TypeRows MEMORY_DEVICE_ROWS = rows(MEMORY_DEVICE_FIELDS, nullptr, tally_memory_device);
 
