@@ -1,0 +1,56 @@
+// Names of the system reset (type 23), hardware security (type 24),
+// out-of-band remote access (type 30) and system boot (type 32) codes.
+#pragma once
+
+#include "../code_names.hpp"
+
+namespace brantel::inventory::names {
+
+// What the system does on a watchdog reset (capabilities bits 2:1) or when the
+// reset limit is reached (bits 4:3).
+inline constexpr CodeName RESET_BOOT_OPTION_ROWS[] = {
+    {0x1, "Operating system"},
+    {0x2, "System utilities"},
+    {0x3, "Do not reboot"},
+};
+inline constexpr NameTable RESET_BOOT_OPTION = name_table(RESET_BOOT_OPTION_ROWS);
+
+// Each of the four 2-bit fields of the hardware security settings byte.
+inline constexpr CodeName SECURITY_STATUS_ROWS[] = {
+    {0x0, "Disabled"},
+    {0x1, "Enabled"},
+    {0x2, "Not Implemented"},
+    {0x3, "Unknown"},
+};
+inline constexpr NameTable SECURITY_STATUS = name_table(SECURITY_STATUS_ROWS);
+
+// Remote access connections byte: bit numbers.
+inline constexpr CodeName REMOTE_ACCESS_CONNECTION_ROWS[] = {
+    {0, "Inbound Connection Enabled"},
+    {1, "Outbound Connection Enabled"},
+};
+inline constexpr NameTable REMOTE_ACCESS_CONNECTION = name_table(REMOTE_ACCESS_CONNECTION_ROWS);
+
+inline constexpr CodeName BOOT_STATUS_ROWS[] = {
+    {0, "No errors detected"},
+    {1, "No bootable media"},
+    {2, "Normal operating system failed to load"},
+    {3, "Firmware-detected hardware failure"},
+    {4, "Operating system-detected hardware failure"},
+    {5, "User-requested boot"},
+    {6, "System security violation"},
+    {7, "Previously-requested image"},
+    {8, "System watchdog timer expired"},
+};
+inline constexpr NameTable BOOT_STATUS = name_table(BOOT_STATUS_ROWS);
+
+// Boot status ranges: each row names the codes from its own up to the next
+// row's (the last up to 255); 9-127 are reserved.
+inline constexpr CodeName BOOT_STATUS_RANGE_ROWS[] = {
+    {9, nullptr},
+    {128, "Vendor/OEM-specific implementations"},
+    {192, "Product-specific implementations"},
+};
+inline constexpr NameTable BOOT_STATUS_RANGE = name_table(BOOT_STATUS_RANGE_ROWS);
+
+}  // namespace brantel::inventory::names
