@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../code_names.hpp"
+#include "code_ranges.hpp"
 
 namespace brantel::inventory::names {
 
@@ -12,7 +13,8 @@ inline constexpr CodeName EVENT_LOG_ACCESS_METHOD_ROWS[] = {
     {0x03, "Memory-mapped physical 32-bit address"},
     {0x04, "Available through General-Purpose NonVolatile Data functions"},
 };
-inline constexpr NameTable EVENT_LOG_ACCESS_METHOD = name_table(EVENT_LOG_ACCESS_METHOD_ROWS);
+inline constexpr auto EVENT_LOG_ACCESS_METHOD_ALL = with_range<0x80>(EVENT_LOG_ACCESS_METHOD_ROWS, 0x80, "Available for OEM assignment");
+inline constexpr NameTable EVENT_LOG_ACCESS_METHOD = name_table(EVENT_LOG_ACCESS_METHOD_ALL.rows);
 
 // Log status: bit numbers.
 inline constexpr CodeName EVENT_LOG_STATUS_ROWS[] = {
@@ -25,7 +27,8 @@ inline constexpr CodeName EVENT_LOG_HEADER_FORMAT_ROWS[] = {
     {0x00, "No header"},
     {0x01, "Type 1 log header"},
 };
-inline constexpr NameTable EVENT_LOG_HEADER_FORMAT = name_table(EVENT_LOG_HEADER_FORMAT_ROWS);
+inline constexpr auto EVENT_LOG_HEADER_FORMAT_ALL = with_range<0x80>(EVENT_LOG_HEADER_FORMAT_ROWS, 0x80, "Available for OEM assignment");
+inline constexpr NameTable EVENT_LOG_HEADER_FORMAT = name_table(EVENT_LOG_HEADER_FORMAT_ALL.rows);
 
 // The event types a supported log type descriptor names.
 inline constexpr CodeName EVENT_LOG_TYPE_ROWS[] = {
@@ -53,7 +56,8 @@ inline constexpr CodeName EVENT_LOG_TYPE_ROWS[] = {
     {0x17, "System boot"},
     {0xFF, "End of log"},
 };
-inline constexpr NameTable EVENT_LOG_TYPE = name_table(EVENT_LOG_TYPE_ROWS);
+inline constexpr auto EVENT_LOG_TYPE_ALL = with_range<0x7F>(EVENT_LOG_TYPE_ROWS, 0x80, "Available for system- and OEM-specific assignments");
+inline constexpr NameTable EVENT_LOG_TYPE = name_table(EVENT_LOG_TYPE_ALL.rows);
 
 inline constexpr CodeName EVENT_LOG_DATA_FORMAT_ROWS[] = {
     {0x00, "None"},
@@ -64,13 +68,7 @@ inline constexpr CodeName EVENT_LOG_DATA_FORMAT_ROWS[] = {
     {0x05, "System Management Type"},
     {0x06, "Multiple-Event System Management Type"},
 };
-inline constexpr NameTable EVENT_LOG_DATA_FORMAT = name_table(EVENT_LOG_DATA_FORMAT_ROWS);
-
-// Codes from 80h of the access method, header format, log type and data
-// format are the OEM's (log type FFh excepted: it ends the log).
-inline constexpr CodeName EVENT_LOG_OEM_RANGE_ROWS[] = {
-    {0x80, "Available for OEM assignment"},
-};
-inline constexpr NameTable EVENT_LOG_OEM_RANGE = name_table(EVENT_LOG_OEM_RANGE_ROWS);
+inline constexpr auto EVENT_LOG_DATA_FORMAT_ALL = with_range<0x80>(EVENT_LOG_DATA_FORMAT_ROWS, 0x80, "OEM assigned");
+inline constexpr NameTable EVENT_LOG_DATA_FORMAT = name_table(EVENT_LOG_DATA_FORMAT_ALL.rows);
 
 }  // namespace brantel::inventory::names

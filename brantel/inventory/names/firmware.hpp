@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../code_names.hpp"
+#include "code_ranges.hpp"
 
 namespace brantel::inventory::names {
 
@@ -21,13 +22,15 @@ inline constexpr CodeName FIRMWARE_VERSION_FORMAT_ROWS[] = {
     {0x02, "32-bit hexadecimal string"},
     {0x03, "64-bit hexadecimal string"},
 };
-inline constexpr NameTable FIRMWARE_VERSION_FORMAT = name_table(FIRMWARE_VERSION_FORMAT_ROWS);
+inline constexpr auto FIRMWARE_VERSION_FORMAT_ALL = with_range<0x80>(FIRMWARE_VERSION_FORMAT_ROWS, 0x80, "BIOS Vendor/OEM-specific");
+inline constexpr NameTable FIRMWARE_VERSION_FORMAT = name_table(FIRMWARE_VERSION_FORMAT_ALL.rows);
 
 inline constexpr CodeName FIRMWARE_ID_FORMAT_ROWS[] = {
     {0x00, "Free-form string"},
     {0x01, "UEFI GUID"},
 };
-inline constexpr NameTable FIRMWARE_ID_FORMAT = name_table(FIRMWARE_ID_FORMAT_ROWS);
+inline constexpr auto FIRMWARE_ID_FORMAT_ALL = with_range<0x80>(FIRMWARE_ID_FORMAT_ROWS, 0x80, "BIOS Vendor/OEM-specific");
+inline constexpr NameTable FIRMWARE_ID_FORMAT = name_table(FIRMWARE_ID_FORMAT_ALL.rows);
 
 // Firmware inventory characteristics: bit numbers.
 inline constexpr CodeName FIRMWARE_CHARACTERISTICS_ROWS[] = {
@@ -48,24 +51,13 @@ inline constexpr CodeName FIRMWARE_STATE_ROWS[] = {
 };
 inline constexpr NameTable FIRMWARE_STATE = name_table(FIRMWARE_STATE_ROWS);
 
-// Version and ID formats 80h-FFh are the BIOS vendor's or OEM's.
-inline constexpr CodeName FIRMWARE_FORMAT_RANGE_ROWS[] = {
-    {0x80, "BIOS Vendor/OEM-specific"},
-};
-inline constexpr NameTable FIRMWARE_FORMAT_RANGE = name_table(FIRMWARE_FORMAT_RANGE_ROWS);
-
 inline constexpr CodeName STRING_PROPERTY_ID_ROWS[] = {
     {0x0001, "UEFI device path"},
 };
 inline constexpr NameTable STRING_PROPERTY_ID = name_table(STRING_PROPERTY_ID_ROWS);
 
-// String property IDs by range: each row names the IDs from its own up to
-// the next row's (the last up to FFFFh).
-inline constexpr CodeName STRING_PROPERTY_ID_RANGE_ROWS[] = {
-    {0x0002, nullptr},
-    {0x8000, "BIOS vendor defined"},
-    {0xC000, "OEM defined"},
-};
-inline constexpr NameTable STRING_PROPERTY_ID_RANGE = name_table(STRING_PROPERTY_ID_RANGE_ROWS);
+// String property IDs from 8000h to BFFFh are the BIOS vendor's, from C000h
+// the OEM's: too many codes for rows, named by range where they are read.
+inline constexpr std::uint16_t STRING_PROPERTY_ID_BIOS_VENDOR = 0x8000, STRING_PROPERTY_ID_OEM = 0xC000;
 
 }  // namespace brantel::inventory::names

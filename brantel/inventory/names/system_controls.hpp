@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../code_names.hpp"
+#include "code_ranges.hpp"
 
 namespace brantel::inventory::names {
 
@@ -42,15 +43,9 @@ inline constexpr CodeName BOOT_STATUS_ROWS[] = {
     {7, "Previously-requested image"},
     {8, "System watchdog timer expired"},
 };
-inline constexpr NameTable BOOT_STATUS = name_table(BOOT_STATUS_ROWS);
-
-// Boot status ranges: each row names the codes from its own up to the next
-// row's (the last up to 255); 9-127 are reserved.
-inline constexpr CodeName BOOT_STATUS_RANGE_ROWS[] = {
-    {9, nullptr},
-    {128, "Vendor/OEM-specific implementations"},
-    {192, "Product-specific implementations"},
-};
-inline constexpr NameTable BOOT_STATUS_RANGE = name_table(BOOT_STATUS_RANGE_ROWS);
+// 9-127 are reserved.
+inline constexpr auto BOOT_STATUS_ALL = with_range<64>(with_range<64>(BOOT_STATUS_ROWS, 128, "Vendor/OEM-specific implementations"),
+                                                       192, "Product-specific implementations");
+inline constexpr NameTable BOOT_STATUS = name_table(BOOT_STATUS_ALL.rows);
 
 }  // namespace brantel::inventory::names
