@@ -302,7 +302,7 @@ def test_totals_without_modules_and_with_many_large_devices():
 def test_strings_are_trimmed_and_the_bad_ones_warn():
     table = structure(0, {4: 1, 5: 2, 8: 9}, length=0x12, strings=[b"Vendor  ", b"1.0\xff"])
     decoded = valid(brantel.decode(blob(table)))
-    assert decoded["bios"] == {"vendor": "Vendor", "version": "1.0\ufffd", "release_date": None}
+    assert decoded["bios"] == {"handle": 0, "vendor": "Vendor", "version": "1.0\ufffd", "release_date": None}
     assert len(decoded["warnings"]) == 2
     assert "not valid UTF-8" in decoded["warnings"][0] or "not valid UTF-8" in decoded["warnings"][1]
     assert any("string number 9 of bios_release_date" in w for w in decoded["warnings"])

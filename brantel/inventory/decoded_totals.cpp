@@ -1,0 +1,80 @@
+// The totals of the decoded inventory, summed from the finished records.
+#include "decoded_totals.hpp"
+
+#include "../toolkit/errors.hpp"
+
+namespace brantel::inventory::decoded {
+
+void ByteSum::add(std::uint64_t value) {
+    if (low_ + value < low_) carry();
+    low_ += value;
+}
+
+void ByteSum::add(PyObject* value) {
+    if (value == nullptr || value == Py_None) return;
+    const unsigned long long small = PyLong_AsUnsignedLongLong(value);
+    if (!(small == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        add(static_cast<std::uint64_t>(small));
+        return;
+    }
+    PyErr_Clear();
+    carry();
+    high_ = high_ ? OwnedRef::checked(PyNumber_Add(high_.get(), value)) : OwnedRef::borrow(value);
+}
+
+PyObject* ByteSum::result() {
+    carry();
+    if (!high_) return check(PyLong_FromLong(0));
+    return OwnedRef::borrow(high_.get()).release();
+}
+
+void ByteSum::carry() {
+    if (low_ == 0) return;
+    OwnedRef low = OwnedRef::checked(PyLong_FromUnsignedLongLong(low_));
+    high_ = high_ ? OwnedRef::checked(PyNumber_Add(high_.get(), low.get())) : std::move(low);
+    low_ = 0;
+}
+
+namespace {
+// record[key], borrowed (None when absent).
+PyObject* field(PyObject* record, const char* key) {
+    PyObject* value = PyDict_GetItemString(record, key);
+    return value == nullptr ? Py_None : value;
+}
+}  // namespace
+
+void tally_processor(Totals& totals, PyObject* record) {
+    ++totals.processor_sockets;
+    if (field(record, "populated") != Py_True) return;
+    ++totals.processors_populated;
+    PyObject* status = field(record, "status");
+    if (status != Py_None && PyUnicode_CompareWithASCIIString(status, "Enabled") == 0) ++totals.processors_enabled;
+}
+
+void tally_memory_module(Totals& totals, PyObject* record) {
+    ++totals.memory_modules;
+    totals.memory_modules_bytes.add(field(record, "enabled_size_bytes"));
+}
+
+void tally_memory_device(Totals& totals, PyObject* record) { totals.memory_bytes.add(field(record, "size_bytes")); }
+
+PyObject* totals_dict(Totals& totals) {
+    OwnedRef result = OwnedRef::checked(PyDict_New());
+    auto put = [&](const char* key, PyObject* value) {
+        OwnedRef owned = OwnedRef::checked(value);
+        check_status(PyDict_SetItemString(result.get(), key, owned.get()));
+    };
+    put("processor_sockets", PyLong_FromSize_t(totals.processor_sockets));
+    put("processors_populated", PyLong_FromSize_t(totals.processors_populated));
+    put("processors_enabled", PyLong_FromSize_t(totals.processors_enabled));
+    put("memory_bytes", totals.memory_bytes.result());
+    if (totals.memory_modules > 0) {
+        put("memory_modules_bytes", totals.memory_modules_bytes.result());
+    } else {
+        Py_INCREF(Py_None);
+        put("memory_modules_bytes", Py_None);
+    }
+    return result.release();
+}
+
+}  // namespace brantel::inventory::decoded

@@ -1,0 +1,349 @@
+// The walk of the decoded inventory and the one engine that turns a structure
+// into a record by its type's rows.
+#include "decoder.hpp"
+
+#include <iterator>
+#include <new>
+#include <vector>
+
+#include "../toolkit/errors.hpp"
+#include "../toolkit/refs.hpp"
+#include "decoded_totals.hpp"
+#include "decoded_types.hpp"
+#include "decoded_values.hpp"
+#include "structure_table.hpp"
+
+namespace brantel::inventory::decoded {
+namespace {
+
+// --- keys of the document outside the type rows, interned once at load ---
+
+#define DOCUMENT_KEYS(X)                                                                                      \
+    X(source) X(kind) X(path) X(blob) X(smbios_version) X(warnings) X(totals) X(other_structures) X(inactive) \
+        X(end_of_table) X(type) X(handle) X(length) X(data) X(strings)
+
+enum KeyId {
+#define KEY_ENUM(name) K_##name,
+    DOCUMENT_KEYS(KEY_ENUM)
+#undef KEY_ENUM
+        KEY_COUNT
+};
+const char* const KEY_TEXT[] = {
+#define KEY_TEXT_ENTRY(name) #name,
+    DOCUMENT_KEYS(KEY_TEXT_ENTRY)
+#undef KEY_TEXT_ENTRY
+};
+PyObject* keys[KEY_COUNT];
+
+// --- the rows of each type, ready to read: interned keys and names, and a
+// template record holding every key in order with None (copying a finished
+// key table is cheaper than growing a dict key by key) ---
+
+struct PreparedRows {
+    const Row* rows = nullptr;
+    std::size_t count = 0;
+    std::vector<PyObject*> keys;
+    std::vector<const std::vector<PyObject*>*> names;
+    PyObject* record = nullptr;
+};
+
+struct PreparedType {
+    const TypeEntry* entry = nullptr;
+    PyObject* key = nullptr;
+    PreparedRows fields;
+    PreparedRows items;
+    PyObject* items_key = nullptr;
+};
+
+PreparedType prepared[LAST_DEFINED_TYPE + 1];
+PyObject* generic_record = nullptr;
+
+PyObject* intern(const char* text) { return check(PyUnicode_InternFromString(text)); }
+
+void prepare_rows(PreparedRows& out, const Row* rows, std::size_t count, bool with_handle, PyObject* items_key) {
+    out.rows = rows;
+    out.count = count;
+    out.record = check(PyDict_New());
+    if (with_handle) check_status(PyDict_SetItem(out.record, keys[K_handle], Py_None));
+    for (std::size_t k = 0; k < count; ++k) {
+        out.keys.push_back(intern(rows[k].key));
+        const std::vector<PyObject*>* names = nullptr;
+        if (rows[k].names != nullptr && (names = intern_names(*rows[k].names)) == nullptr) throw PyError();
+        out.names.push_back(names);
+        check_status(PyDict_SetItem(out.record, out.keys.back(), Py_None));
+    }
+    if (items_key != nullptr) check_status(PyDict_SetItem(out.record, items_key, Py_None));
+}
+
+void prepare() {
+    for (int k = 0; k < KEY_COUNT; ++k)
+        if (keys[k] == nullptr) keys[k] = intern(KEY_TEXT[k]);
+    if (generic_record == nullptr) {
+        generic_record = check(PyDict_New());
+        for (KeyId id : {K_type, K_handle, K_length, K_data, K_strings})
+            check_status(PyDict_SetItem(generic_record, keys[id], Py_None));
+    }
+    for (const TypeEntry* entry = registry_begin(); entry != registry_end(); ++entry) {
+        PreparedType& type = prepared[entry->type];
+        if (type.entry != nullptr) continue;
+        type.key = intern(entry->key);
+        const TypeRows& rows = *entry->rows;
+        if (rows.rows != nullptr) {
+            const Items* items = rows.items;
+            if (items != nullptr && items->key != nullptr) {
+                type.items_key = intern(items->key);
+                prepare_rows(type.items, items->rows, items->count, false, nullptr);
+            }
+            prepare_rows(type.fields, rows.rows, rows.count, true, type.items_key);
+        }
+        type.entry = entry;
+    }
+}
+
+// --- the decoder ---
+
+OwnedRef new_list() { return OwnedRef::checked(PyList_New(0)); }
+
+void append(PyObject* list, PyObject* item) { check_status(PyList_Append(list, item)); }
+
+// Stores a new reference under a borrowed key, None left to the template.
+void fill(PyObject* record, PyObject* key, PyObject* value) {
+    if (value == Py_None) {
+        Py_DECREF(value);
+        return;
+    }
+    OwnedRef owned = OwnedRef::checked(value);
+    check_status(PyDict_SetItem(record, key, owned.get()));
+}
+
+bool all_zero(const std::uint8_t* bytes, std::size_t size) noexcept {
+    for (std::size_t k = 0; k < size; ++k)
+        if (bytes[k] != 0) return false;
+    return true;
+}
+
+class Decoder {
+public:
+    Decoder(std::uint8_t major, std::uint8_t minor) : warnings_(new_list()), reader_(major, minor, warnings_.get()) {}
+
+    PyObject* decode(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size);
+
+private:
+    void walk(const std::uint8_t* table, std::size_t size);
+    void place(const Structure& s);
+    PyObject* record(const PreparedType& type, const Structure& s);
+    void read_rows(PyObject* record, const PreparedRows& rows, const Structure& s, std::size_t base,
+                   std::size_t limit, std::size_t shift);
+    PyObject* item_list(const PreparedType& type, const Structure& s);
+    PyObject* generic(const Structure& s);
+
+    OwnedRef warnings_;
+    Reader reader_;
+    OwnedRef lists_[LAST_DEFINED_TYPE + 1];
+    OwnedRef other_, inactive_, end_of_table_;
+    Totals totals_;
+};
+
+// The items of a type's item rule: the count byte (or as many as fit), the size byte (or fixed size).
+struct ItemGeometry {
+    std::size_t count = 0, size = 0;
+};
+
+ItemGeometry geometry(const Items& items, const Structure& s) {
+    ItemGeometry g;
+    g.size = items.size_at != 0 ? (s.length > items.size_at ? s.bytes[items.size_at] : 0) : items.size;
+    if (items.count_at != 0)
+        g.count = s.length > items.count_at ? s.bytes[items.count_at] : 0;
+    else if (g.size != 0 && s.length > items.first)
+        g.count = (s.length - items.first) / g.size;
+    return g;
+}
+
+// Reads every row whose guard the structure meets: `base` moves the rows (an
+// item's offset), `limit` is the length available to them, `shift` moves the
+// rows placed after the items.
+void Decoder::read_rows(PyObject* record, const PreparedRows& rows, const Structure& s, std::size_t base,
+                        std::size_t limit, std::size_t shift) {
+    for (std::size_t k = 0; k < rows.count; ++k) {
+        const Row& row = rows.rows[k];
+        const std::size_t moved = base + (row.shifted ? shift : 0);
+        if (moved + row.guard > limit) continue;
+        fill(record, rows.keys[k], reader_.value(s, row, rows.names[k], moved + row.offset));
+    }
+}
+
+PyObject* Decoder::item_list(const PreparedType& type, const Structure& s) {
+    const Items& items = *type.entry->rows->items;
+    const ItemGeometry g = geometry(items, s);
+    OwnedRef list = new_list();
+    for (std::size_t k = 0; k < g.count && g.size != 0; ++k) {
+        const std::size_t base = items.first + k * g.size;
+        if (base + g.size > s.length) break;
+        OwnedRef item = OwnedRef::checked(PyDict_Copy(type.items.record));
+        read_rows(item.get(), type.items, s, base, base + g.size, 0);
+        append(list.get(), item.get());
+    }
+    return list.release();
+}
+
+PyObject* Decoder::record(const PreparedType& type, const Structure& s) {
+    OwnedRef record = OwnedRef::checked(PyDict_Copy(type.fields.record));
+    fill(record.get(), keys[K_handle], integer(s.handle));
+    reader_.begin(type.entry->key);
+    const Items* items = type.entry->rows->items;
+    std::size_t shift = 0;
+    if (items != nullptr) {
+        const ItemGeometry g = geometry(*items, s);
+        shift = g.count * g.size;
+        if (type.items_key != nullptr) fill(record.get(), type.items_key, item_list(type, s));
+    }
+    read_rows(record.get(), type.fields, s, 0, s.length, shift);
+    return record.release();
+}
+
+PyObject* Decoder::generic(const Structure& s) {
+    OwnedRef record = OwnedRef::checked(PyDict_Copy(generic_record));
+    fill(record.get(), keys[K_type], integer(s.type));
+    fill(record.get(), keys[K_handle], integer(s.handle));
+    fill(record.get(), keys[K_length], integer(s.length));
+    fill(record.get(), keys[K_data], Reader::hex(s.bytes + 4, s.length - 4u));
+    fill(record.get(), keys[K_strings], reader_.strings(s));
+    return record.release();
+}
+
+void Decoder::place(const Structure& s) {
+    if (s.type == 126 || s.type == 127) {
+        OwnedRef record = OwnedRef::checked(generic(s));
+        append((s.type == 126 ? inactive_ : end_of_table_).get(), record.get());
+        return;
+    }
+    const PreparedType* type = s.type <= LAST_DEFINED_TYPE ? &prepared[s.type] : nullptr;
+    if (type == nullptr || type->fields.rows == nullptr) {
+        OwnedRef record = OwnedRef::checked(generic(s));
+        append(other_.get(), record.get());
+        return;
+    }
+    if (type->entry->place == Place::Singleton) {
+        // The first is the machine's; a later one is kept apart, as a peer decoder shows it.
+        if (lists_[s.type]) {
+            OwnedRef record = OwnedRef::checked(generic(s));
+            append(other_.get(), record.get());
+            return;
+        }
+        lists_[s.type] = OwnedRef::checked(record(*type, s));
+        return;
+    }
+    OwnedRef record = OwnedRef::checked(this->record(*type, s));
+    append(lists_[s.type].get(), record.get());
+    if (type->entry->rows->tally != nullptr) type->entry->rows->tally(totals_, record.get());
+}
+
+// The walk stops where a peer decoder stops: at a header too short to be one,
+// at a string set with no end, after the end-of-table structure, and after the
+// most structures a table can hold.
+void Decoder::walk(const std::uint8_t* table, std::size_t size) {
+    StructureCursor cursor(table, size);
+    Structure s;
+    std::size_t offset = 0, count = 0;
+    while (offset < size) {
+        const std::size_t remaining = size - offset;
+        if (remaining < 4) {
+            // Zero padding after the last structure is no anomaly.
+            if (!all_zero(table + offset, remaining))
+                reader_.warn("the table ends with %zu bytes at offset %zu, too few for a structure header",
+                             remaining, offset);
+            return;
+        }
+        if (count == MAX_STRUCTURES) {
+            reader_.warn("the table holds more than %zu structures, which 16-bit handles cannot name: "
+                         "the walk stopped at offset %zu and its last %zu bytes were not read",
+                         MAX_STRUCTURES, offset, remaining);
+            return;
+        }
+        if (table[offset + 1] < 4) {
+            reader_.warn("structure at offset %zu (type %u) has a header length of %u, shorter than 4: "
+                         "the table is broken there and its last %zu bytes were not read",
+                         offset, unsigned{table[offset]}, unsigned{table[offset + 1]}, remaining);
+            return;
+        }
+        if (!cursor.read(s)) {
+            reader_.warn("structure at offset %zu (type %u, handle 0x%04X) has a string set with no "
+                         "end: the table is cut short there",
+                         offset, unsigned{s.type}, unsigned{s.handle});
+            return;
+        }
+        ++count;
+        place(s);
+        cursor.advance(s);
+        offset += s.size;
+        if (s.type == 127) {
+            if (!all_zero(table + offset, size - offset))
+                reader_.warn("%zu bytes follow the end-of-table structure at offset %zu and were not "
+                             "read as structures",
+                             size - offset, s.offset);
+            return;
+        }
+    }
+}
+
+PyObject* Decoder::decode(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size) {
+    for (const PreparedType& type : prepared)
+        if (type.fields.rows != nullptr && type.entry->place == Place::List) lists_[type.entry->type] = new_list();
+    other_ = new_list();
+    inactive_ = new_list();
+    end_of_table_ = new_list();
+    if (major == 2 && (minor == 31 || minor == 33))
+        reader_.warn("the table announces SMBIOS 2.%u, a known firmware mistake for 2.3: read as 2.3", unsigned{minor});
+
+    walk(table, size);
+
+    OwnedRef result = OwnedRef::checked(PyDict_New());
+    OwnedRef source = OwnedRef::checked(PyDict_New());
+    check_status(PyDict_SetItem(source.get(), keys[K_kind], keys[K_blob]));
+    check_status(PyDict_SetItem(source.get(), keys[K_path], Py_None));
+    check_status(PyDict_SetItem(result.get(), keys[K_source], source.get()));
+    const unsigned shown_minor = major == 2 && (minor == 31 || minor == 33) ? 3 : minor;
+    fill(result.get(), keys[K_smbios_version], check(PyUnicode_FromFormat("%u.%u", unsigned{major}, shown_minor)));
+    check_status(PyDict_SetItem(result.get(), keys[K_warnings], warnings_.get()));
+    for (const PreparedType& type : prepared) {
+        if (type.fields.rows == nullptr) continue;
+        if (type.entry->place == Place::Singleton && !lists_[type.entry->type])
+            lists_[type.entry->type] = OwnedRef::checked(PyDict_Copy(type.fields.record));  // all None
+        check_status(PyDict_SetItem(result.get(), type.key, lists_[type.entry->type].get()));
+    }
+    check_status(PyDict_SetItem(result.get(), keys[K_other_structures], other_.get()));
+    check_status(PyDict_SetItem(result.get(), keys[K_inactive], inactive_.get()));
+    check_status(PyDict_SetItem(result.get(), keys[K_end_of_table], end_of_table_.get()));
+    fill(result.get(), keys[K_totals], totals_dict(totals_));
+    return result.release();
+}
+
+}  // namespace
+
+bool prepare_decoder() {
+    try {
+        prepare();
+        return true;
+    } catch (const PyError&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+}
+
+PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size) {
+    try {
+        // 2.31 and 2.33 are firmware mistakes for 2.3: every version rule reads 2.3.
+        const std::uint8_t rule_minor = major == 2 && (minor == 31 || minor == 33) ? 3 : minor;
+        Decoder decoder(major, rule_minor);
+        return decoder.decode(major, minor, table, size);
+    } catch (const PyError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    }
+}
+
+}  // namespace brantel::inventory::decoded

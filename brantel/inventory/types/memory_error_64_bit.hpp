@@ -1,0 +1,10 @@
+// Type 33: 64-Bit Memory Error Information. Not decoded yet: its structures are generic records in other_structures.
+#pragma once
+
+#include "../decoded_fields.hpp"
+
+namespace brantel::inventory::decoded {
+
+inline constexpr TypeRows MEMORY_ERROR_64_BIT_ROWS = NOT_DECODED;
+
+}  // namespace brantel::inventory::decoded

@@ -1,0 +1,10 @@
+// Type 39: System Power Supply. Not decoded yet: its structures are generic records in other_structures.
+#pragma once
+
+#include "../decoded_fields.hpp"
+
+namespace brantel::inventory::decoded {
+
+inline constexpr TypeRows SYSTEM_POWER_SUPPLY_ROWS = NOT_DECODED;
+
+}  // namespace brantel::inventory::decoded

@@ -1,0 +1,10 @@
+// Type 28: Temperature Probe. Not decoded yet: its structures are generic records in other_structures.
+#pragma once
+
+#include "../decoded_fields.hpp"
+
+namespace brantel::inventory::decoded {
+
+inline constexpr TypeRows TEMPERATURE_PROBE_ROWS = NOT_DECODED;
+
+}  // namespace brantel::inventory::decoded
