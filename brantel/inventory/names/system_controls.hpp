@@ -1,5 +1,5 @@
-// Names of the system reset (type 23), hardware security (type 24),
-// out-of-band remote access (type 30) and system boot (type 32) codes.
+// Names of the system reset (type 23), hardware security (type 24) and
+// system boot (type 32) codes.
 #pragma once
 
 #include "../code_names.hpp"
@@ -24,13 +24,6 @@ inline constexpr CodeName SECURITY_STATUS_ROWS[] = {
     {0x3, "Unknown"},
 };
 inline constexpr NameTable SECURITY_STATUS = name_table(SECURITY_STATUS_ROWS);
-
-// Remote access connections byte: bit numbers.
-inline constexpr CodeName REMOTE_ACCESS_CONNECTION_ROWS[] = {
-    {0, "Inbound Connection Enabled"},
-    {1, "Outbound Connection Enabled"},
-};
-inline constexpr NameTable REMOTE_ACCESS_CONNECTION = name_table(REMOTE_ACCESS_CONNECTION_ROWS);
 
 inline constexpr CodeName BOOT_STATUS_ROWS[] = {
     {0, "No errors detected"},

@@ -1,10 +1,14 @@
-// Type 11: OEM Strings. Not decoded yet: its structures are generic records in other_structures.
+// Type 11: OEM Strings.
 #pragma once
 
 #include "../decoded_fields.hpp"
 
 namespace brantel::inventory::decoded {
 
-inline constexpr TypeRows OEM_STRINGS_ROWS = NOT_DECODED;
+inline constexpr Row OEM_STRINGS_FIELDS[] = {
+    integer("count", "Count", 0x04, 1),
+    string_list("strings", "String"),
+};
+inline constexpr TypeRows OEM_STRINGS_ROWS = rows(OEM_STRINGS_FIELDS);
 
 }  // namespace brantel::inventory::decoded
