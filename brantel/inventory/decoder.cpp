@@ -8,6 +8,7 @@
 
 #include "../toolkit/errors.hpp"
 #include "../toolkit/refs.hpp"
+#include "decoded_probe.hpp"
 #include "decoded_totals.hpp"
 #include "decoded_types.hpp"
 #include "decoded_values.hpp"
@@ -56,6 +57,7 @@ struct PreparedType {
 };
 
 PreparedType prepared[LAST_DEFINED_TYPE + 1];
+PreparedType probe;  // _probe(): one row of every kind, read from type 200
 PyObject* generic_record = nullptr;
 
 PyObject* intern(const char* text) { return check(PyUnicode_InternFromString(text)); }
@@ -75,6 +77,21 @@ void prepare_rows(PreparedRows& out, const Row* rows, std::size_t count, bool wi
     if (items_key != nullptr) check_status(PyDict_SetItem(out.record, items_key, Py_None));
 }
 
+void prepare_type(PreparedType& type, const TypeEntry& entry) {
+    if (type.entry != nullptr) return;
+    type.key = intern(entry.key);
+    const TypeRows& rows = *entry.rows;
+    if (rows.rows != nullptr) {
+        const Items* items = rows.items;
+        if (items != nullptr && items->key != nullptr) {
+            type.items_key = intern(items->key);
+            prepare_rows(type.items, items->rows, items->count, false, nullptr);
+        }
+        prepare_rows(type.fields, rows.rows, rows.count, true, type.items_key);
+    }
+    type.entry = &entry;
+}
+
 void prepare() {
     for (int k = 0; k < KEY_COUNT; ++k)
         if (keys[k] == nullptr) keys[k] = intern(KEY_TEXT[k]);
@@ -83,21 +100,9 @@ void prepare() {
         for (KeyId id : {K_type, K_handle, K_length, K_data, K_strings})
             check_status(PyDict_SetItem(generic_record, keys[id], Py_None));
     }
-    for (const TypeEntry* entry = registry_begin(); entry != registry_end(); ++entry) {
-        PreparedType& type = prepared[entry->type];
-        if (type.entry != nullptr) continue;
-        type.key = intern(entry->key);
-        const TypeRows& rows = *entry->rows;
-        if (rows.rows != nullptr) {
-            const Items* items = rows.items;
-            if (items != nullptr && items->key != nullptr) {
-                type.items_key = intern(items->key);
-                prepare_rows(type.items, items->rows, items->count, false, nullptr);
-            }
-            prepare_rows(type.fields, rows.rows, rows.count, true, type.items_key);
-        }
-        type.entry = entry;
-    }
+    for (const TypeEntry* entry = registry_begin(); entry != registry_end(); ++entry)
+        prepare_type(prepared[entry->type], *entry);
+    prepare_type(probe, PROBE_ENTRY);
 }
 
 // --- the decoder ---
@@ -124,7 +129,8 @@ bool all_zero(const std::uint8_t* bytes, std::size_t size) noexcept {
 
 class Decoder {
 public:
-    Decoder(std::uint8_t major, std::uint8_t minor) : warnings_(new_list()), reader_(major, minor, warnings_.get()) {}
+    Decoder(std::uint8_t major, std::uint8_t minor, bool with_probe)
+        : warnings_(new_list()), reader_(major, minor, warnings_.get()), with_probe_(with_probe) {}
 
     PyObject* decode(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size);
 
@@ -142,6 +148,8 @@ private:
     OwnedRef lists_[LAST_DEFINED_TYPE + 1];
     OwnedRef other_, inactive_, end_of_table_;
     Totals totals_;
+    bool with_probe_;
+    OwnedRef probes_;
 };
 
 // The items of a type's item rule: the count byte (or as many as fit), the size byte (or fixed size).
@@ -215,6 +223,11 @@ void Decoder::place(const Structure& s) {
     if (s.type == 126 || s.type == 127) {
         OwnedRef record = OwnedRef::checked(generic(s));
         append((s.type == 126 ? inactive_ : end_of_table_).get(), record.get());
+        return;
+    }
+    if (with_probe_ && s.type == PROBE_TYPE) {
+        OwnedRef record = OwnedRef::checked(this->record(probe, s));
+        append(probes_.get(), record.get());
         return;
     }
     const PreparedType* type = s.type <= LAST_DEFINED_TYPE ? &prepared[s.type] : nullptr;
@@ -292,6 +305,7 @@ PyObject* Decoder::decode(std::uint8_t major, std::uint8_t minor, const std::uin
     other_ = new_list();
     inactive_ = new_list();
     end_of_table_ = new_list();
+    probes_ = new_list();
     if (major == 2 && (minor == 31 || minor == 33))
         reader_.warn("the table announces SMBIOS 2.%u, a known firmware mistake for 2.3: read as 2.3", unsigned{minor});
 
@@ -315,6 +329,7 @@ PyObject* Decoder::decode(std::uint8_t major, std::uint8_t minor, const std::uin
     check_status(PyDict_SetItem(result.get(), keys[K_inactive], inactive_.get()));
     check_status(PyDict_SetItem(result.get(), keys[K_end_of_table], end_of_table_.get()));
     fill(result.get(), keys[K_totals], totals_dict(totals_));
+    if (with_probe_) check_status(PyDict_SetItem(result.get(), probe.key, probes_.get()));
     return result.release();
 }
 
@@ -332,11 +347,12 @@ bool prepare_decoder() {
     }
 }
 
-PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size) {
+PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size,
+                       bool with_probe) {
     try {
         // 2.31 and 2.33 are firmware mistakes for 2.3: every version rule reads 2.3.
         const std::uint8_t rule_minor = major == 2 && (minor == 31 || minor == 33) ? 3 : minor;
-        Decoder decoder(major, rule_minor);
+        Decoder decoder(major, rule_minor, with_probe);
         return decoder.decode(major, minor, table, size);
     } catch (const PyError&) {
         return nullptr;

@@ -13,9 +13,11 @@ namespace brantel::inventory::decoded {
 // False with an error set on failure.
 bool prepare_decoder();
 
-// The decoded inventory of a table announced as `major`.`minor`. New
-// reference, or nullptr with an error set.
-PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size);
+// The decoded inventory of a table announced as `major`.`minor`; with_probe:
+// type 200 read by the probe rows into `probes` (decoded_probe.hpp, for tests).
+// New reference, or nullptr with an error set.
+PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size,
+                       bool with_probe = false);
 
 // The most structures a table can hold: handles are 16-bit and 0xFFFE and
 // 0xFFFF are reserved.

@@ -21,7 +21,7 @@
 namespace brantel::inventory {
 namespace {
 
-PyObject* decode(PyObject*, PyObject* blob) {
+PyObject* decode_blob(PyObject* blob, bool with_probe) {
     Py_buffer view;
     if (PyObject_GetBuffer(blob, &view, PyBUF_SIMPLE) < 0) return nullptr;
     PyObject* result = nullptr;
@@ -32,10 +32,13 @@ PyObject* decode(PyObject*, PyObject* blob) {
                      "an SMBIOS blob starts with its major and minor version bytes; this one has %zu byte%s", size,
                      size == 1 ? "" : "s");
     else
-        result = decoded::decode_table(data[0], data[1], data + 2, size - 2);
+        result = decoded::decode_table(data[0], data[1], data + 2, size - 2, with_probe);
     PyBuffer_Release(&view);
     return result;
 }
+
+PyObject* decode(PyObject*, PyObject* blob) { return decode_blob(blob, false); }
+PyObject* probe(PyObject*, PyObject* blob) { return decode_blob(blob, true); }
 
 const char* kind_of(const Field& f) {
     switch (f.source) {
@@ -163,6 +166,8 @@ PyMethodDef METHODS[] = {
      "rendered_layouts()\n--\n\n{list key: (type id, ((field name, kind), ...))} of the rendered inventory's records."},
     {"layouts", layouts, METH_NOARGS,
      "layouts()\n--\n\nThe decoded inventory's rows: one dict per structure type 0-46 (key, title, place, rows, items)."},
+    {"_probe", probe, METH_O,
+     "_probe(blob, /)\n--\n\ndecode(), with type 200 read by a row of every value kind into 'probes' (for tests)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
