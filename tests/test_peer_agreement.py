@@ -17,6 +17,9 @@ TABLES = real_tables()
 # listed here is tolerated; anything else fails the test. One line per class:
 #   (17, "size_bytes"): ("the peer prints 2^31 MiB as ...", "ours, by 7.18.5"),
 EXPLAINED = {
+    (34, "description"): ("a management device whose length byte says 16 for an 11-byte structure: the peer "
+                          "takes its length as 11 and reads the description from the bytes at 0x0B; we read the "
+                          "string set after the 16 bytes the structure announces", "ours, by the structure's length"),
 }
 
 

@@ -1,5 +1,6 @@
 // Names of the TPM device (type 43), firmware inventory (type 45) and string
 // property (type 46) codes.
+// A code the reference names Unknown has no row: it reads null.
 #pragma once
 
 #include "../code_names.hpp"
@@ -41,7 +42,6 @@ inline constexpr NameTable FIRMWARE_CHARACTERISTICS = name_table(FIRMWARE_CHARAC
 
 inline constexpr CodeName FIRMWARE_STATE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Disabled"},
     {0x04, "Enabled"},
     {0x05, "Absent"},
@@ -51,13 +51,14 @@ inline constexpr CodeName FIRMWARE_STATE_ROWS[] = {
 };
 inline constexpr NameTable FIRMWARE_STATE = name_table(FIRMWARE_STATE_ROWS);
 
+// String property IDs: 8000h-BFFFh are the BIOS vendor's, C000h-FFFFh the
+// OEM's; too many codes for rows, each range has one row at its first code.
+inline constexpr std::uint16_t STRING_PROPERTY_ID_BIOS_VENDOR = 0x8000, STRING_PROPERTY_ID_OEM = 0xC000;
 inline constexpr CodeName STRING_PROPERTY_ID_ROWS[] = {
     {0x0001, "UEFI device path"},
+    {STRING_PROPERTY_ID_BIOS_VENDOR, "BIOS vendor defined"},
+    {STRING_PROPERTY_ID_OEM, "OEM defined"},
 };
 inline constexpr NameTable STRING_PROPERTY_ID = name_table(STRING_PROPERTY_ID_ROWS);
-
-// String property IDs from 8000h to BFFFh are the BIOS vendor's, from C000h
-// the OEM's: too many codes for rows, named by range where they are read.
-inline constexpr std::uint16_t STRING_PROPERTY_ID_BIOS_VENDOR = 0x8000, STRING_PROPERTY_ID_OEM = 0xC000;
 
 }  // namespace brantel::inventory::names

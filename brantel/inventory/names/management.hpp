@@ -1,5 +1,6 @@
 // Names of the management device (type 34), IPMI device (type 38) and
 // management controller host interface (type 42) codes.
+// A code the reference names Unknown has no row: it reads null.
 #pragma once
 
 #include "../code_names.hpp"
@@ -8,7 +9,6 @@ namespace brantel::inventory::names {
 
 inline constexpr CodeName MANAGEMENT_DEVICE_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "National Semiconductor LM75"},
     {0x04, "National Semiconductor LM78"},
     {0x05, "National Semiconductor LM79"},
@@ -25,7 +25,6 @@ inline constexpr NameTable MANAGEMENT_DEVICE_TYPE = name_table(MANAGEMENT_DEVICE
 
 inline constexpr CodeName MANAGEMENT_DEVICE_ADDRESS_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "I/O Port"},
     {0x04, "Memory"},
     {0x05, "SM Bus"},
@@ -33,7 +32,6 @@ inline constexpr CodeName MANAGEMENT_DEVICE_ADDRESS_TYPE_ROWS[] = {
 inline constexpr NameTable MANAGEMENT_DEVICE_ADDRESS_TYPE = name_table(MANAGEMENT_DEVICE_ADDRESS_TYPE_ROWS);
 
 inline constexpr CodeName IPMI_INTERFACE_TYPE_ROWS[] = {
-    {0x00, "Unknown"},
     {0x01, "KCS: Keyboard Controller Style"},
     {0x02, "SMIC: Server Management Interface Chip"},
     {0x03, "BT: Block Transfer"},

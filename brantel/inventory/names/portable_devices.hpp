@@ -1,5 +1,6 @@
 // Names of the built-in pointing device (type 21) and portable battery
 // (type 22) codes.
+// A code the reference names Unknown has no row: it reads null.
 #pragma once
 
 #include "../code_names.hpp"
@@ -8,7 +9,6 @@ namespace brantel::inventory::names {
 
 inline constexpr CodeName POINTING_DEVICE_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Mouse"},
     {0x04, "Track Ball"},
     {0x05, "Track Point"},
@@ -21,7 +21,6 @@ inline constexpr NameTable POINTING_DEVICE_TYPE = name_table(POINTING_DEVICE_TYP
 
 inline constexpr CodeName POINTING_DEVICE_INTERFACE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Serial"},
     {0x04, "PS/2"},
     {0x05, "Infrared"},
@@ -38,7 +37,6 @@ inline constexpr NameTable POINTING_DEVICE_INTERFACE = name_table(POINTING_DEVIC
 
 inline constexpr CodeName BATTERY_CHEMISTRY_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Lead Acid"},
     {0x04, "Nickel Cadmium"},
     {0x05, "Nickel metal hydride"},

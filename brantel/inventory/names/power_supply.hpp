@@ -1,5 +1,6 @@
 // Names of the system power supply codes (type 39): fields of the power
 // supply characteristics word.
+// A code the reference names Unknown has no row: it reads null.
 #pragma once
 
 #include "../code_names.hpp"
@@ -9,7 +10,6 @@ namespace brantel::inventory::names {
 // Bits 13:10.
 inline constexpr CodeName POWER_SUPPLY_TYPE_ROWS[] = {
     {0x1, "Other"},
-    {0x2, "Unknown"},
     {0x3, "Linear"},
     {0x4, "Switching"},
     {0x5, "Battery"},
@@ -22,7 +22,6 @@ inline constexpr NameTable POWER_SUPPLY_TYPE = name_table(POWER_SUPPLY_TYPE_ROWS
 // Bits 9:7.
 inline constexpr CodeName POWER_SUPPLY_STATUS_ROWS[] = {
     {0x1, "Other"},
-    {0x2, "Unknown"},
     {0x3, "OK"},
     {0x4, "Non-critical"},
     {0x5, "Critical"},
@@ -32,7 +31,6 @@ inline constexpr NameTable POWER_SUPPLY_STATUS = name_table(POWER_SUPPLY_STATUS_
 // Bits 6:3.
 inline constexpr CodeName POWER_SUPPLY_INPUT_SWITCHING_ROWS[] = {
     {0x1, "Other"},
-    {0x2, "Unknown"},
     {0x3, "Manual"},
     {0x4, "Auto-switch"},
     {0x5, "Wide range"},

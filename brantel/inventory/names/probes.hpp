@@ -1,6 +1,7 @@
 // Names shared by the voltage, temperature and electrical current probes
 // (types 26, 28, 29) and the cooling device (type 27): a location or device
 // type in bits 4:0 and a status in bits 7:5 of one byte.
+// A code the reference names Unknown has no row: it reads null.
 #pragma once
 
 #include "../code_names.hpp"
@@ -9,7 +10,6 @@ namespace brantel::inventory::names {
 
 inline constexpr CodeName PROBE_STATUS_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "OK"},
     {0x04, "Non-critical"},
     {0x05, "Critical"},
@@ -20,7 +20,6 @@ inline constexpr NameTable PROBE_STATUS = name_table(PROBE_STATUS_ROWS);
 // Voltage and electrical current probes.
 inline constexpr CodeName PROBE_LOCATION_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Processor"},
     {0x04, "Disk"},
     {0x05, "Peripheral Bay"},
@@ -36,7 +35,6 @@ inline constexpr NameTable PROBE_LOCATION = name_table(PROBE_LOCATION_ROWS);
 // Temperature probes have four locations more.
 inline constexpr CodeName TEMPERATURE_PROBE_LOCATION_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Processor"},
     {0x04, "Disk"},
     {0x05, "Peripheral Bay"},
@@ -55,7 +53,6 @@ inline constexpr NameTable TEMPERATURE_PROBE_LOCATION = name_table(TEMPERATURE_P
 
 inline constexpr CodeName COOLING_DEVICE_TYPE_ROWS[] = {
     {0x01, "Other"},
-    {0x02, "Unknown"},
     {0x03, "Fan"},
     {0x04, "Centrifugal Blower"},
     {0x05, "Chip Fan"},

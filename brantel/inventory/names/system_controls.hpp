@@ -1,5 +1,6 @@
 // Names of the system reset (type 23), hardware security (type 24) and
 // system boot (type 32) codes.
+// A code the reference names Unknown has no row: it reads null.
 #pragma once
 
 #include "../code_names.hpp"
@@ -21,7 +22,6 @@ inline constexpr CodeName SECURITY_STATUS_ROWS[] = {
     {0x0, "Disabled"},
     {0x1, "Enabled"},
     {0x2, "Not Implemented"},
-    {0x3, "Unknown"},
 };
 inline constexpr NameTable SECURITY_STATUS = name_table(SECURITY_STATUS_ROWS);
 

@@ -2,13 +2,12 @@
 #pragma once
 
 #include "../decoded_fields.hpp"
+#include "record_lists.hpp"
 
 namespace brantel::inventory::decoded {
 
-// The installable languages are the string set; the count byte at 0x04 says
-// how many there should be.
 inline constexpr Row BIOS_LANGUAGE_FIELDS[] = {
-    string_list("installable_languages", "Installable Languages"),
+    custom("installable_languages", "Installable Languages", 0x04, 1, counted_strings, Shape::TextList),
     flag("abbreviated_format", "Flags", 0x05, 1, 0x01),
     string("current_language", "Current Language", 0x15),
 };

@@ -1,5 +1,5 @@
 // Helpers of the custom rows that build lists of small records or handles
-// (types 40, 42 and 45): every count is bounded by the formatted length.
+// (types 11-13, 40, 42 and 45): every count is bounded by what the structure holds.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +46,19 @@ inline PyObject* handle_list(const Structure& s, std::size_t first, std::size_t 
     for (std::size_t k = 0; k < count && holds(s, first + 2 * k, 2); ++k)
         append(list.get(), integer(read_raw(s, first + 2 * k, 2)));
     return list.release();
+}
+
+// The first n strings of the set, n being the count byte at the row's offset
+// (OEM strings, configuration options, installable languages): strings past
+// the count are no part of the list; fewer than the count, a warning.
+inline PyObject* counted_strings(Reader& reader, const Structure& s, const Row& row) {
+    OwnedRef all = OwnedRef::checked(reader.strings(s));
+    const Py_ssize_t count = s.bytes[row.offset], found = PyList_GET_SIZE(all.get());
+    if (found < count)
+        reader.warn("%s 0x%04X: %d strings announced, %d in the string set", row.key, s.handle, int(count),
+                    int(found));
+    if (found <= count) return all.release();
+    return PyList_GetSlice(all.get(), 0, count);
 }
 
 }  // namespace brantel::inventory::decoded

@@ -7,11 +7,13 @@
 
 namespace brantel::inventory::decoded {
 
-// Named IDs, then the BIOS vendor's range and the OEM's (too wide for rows).
+// An ID of the BIOS vendor's or the OEM's range reads as its range's first.
 inline PyObject* string_property_id(Reader& reader, const Structure& s, const Row& row) {
-    const std::uint64_t id = read_raw(s, row.offset, 2);
-    if (id >= names::STRING_PROPERTY_ID_OEM) return PyUnicode_FromString("OEM defined");
-    if (id >= names::STRING_PROPERTY_ID_BIOS_VENDOR) return PyUnicode_FromString("BIOS vendor defined");
+    std::uint64_t id = read_raw(s, row.offset, 2);
+    if (id >= names::STRING_PROPERTY_ID_OEM)
+        id = names::STRING_PROPERTY_ID_OEM;
+    else if (id >= names::STRING_PROPERTY_ID_BIOS_VENDOR)
+        id = names::STRING_PROPERTY_ID_BIOS_VENDOR;
     return reader.name(*row.names, id);
 }
 
