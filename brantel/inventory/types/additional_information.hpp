@@ -16,7 +16,9 @@ inline PyObject* additional_information_entries(Reader& reader, const Structure&
     for (unsigned k = 0; k < s.bytes[row.offset]; ++k) {
         const std::size_t size = holds(s, at, 1) ? s.bytes[at] : 0;
         if (size < 5 || !holds(s, at, size)) {
-            reader.warn("additional information 0x%04X: entry %u does not fit the structure", s.handle, k + 1);
+            reader.warn("structure at offset %zu (type %u, handle 0x%04X): additional information entry %u does "
+                        "not fit the structure",
+                        s.offset, unsigned{s.type}, unsigned{s.handle}, k + 1);
             break;
         }
         OwnedRef entry = OwnedRef::checked(PyDict_New());

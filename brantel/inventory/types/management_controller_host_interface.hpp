@@ -24,7 +24,9 @@ inline PyObject* host_interface_protocols(Reader& reader, const Structure& s, co
     const unsigned count = s.bytes[at++];
     for (unsigned k = 0; k < count; ++k) {
         if (!holds(s, at, 2) || !holds(s, at + 2, s.bytes[at + 1])) {
-            reader.warn("host interface 0x%04X: protocol record %u does not fit the structure", s.handle, k + 1);
+            reader.warn("structure at offset %zu (type %u, handle 0x%04X): protocol record %u does not fit the "
+                        "structure",
+                        s.offset, unsigned{s.type}, unsigned{s.handle}, k + 1);
             break;
         }
         OwnedRef record = OwnedRef::checked(PyDict_New());

@@ -55,8 +55,9 @@ inline PyObject* counted_strings(Reader& reader, const Structure& s, const Row& 
     OwnedRef all = OwnedRef::checked(reader.strings(s));
     const Py_ssize_t count = s.bytes[row.offset], found = PyList_GET_SIZE(all.get());
     if (found < count)
-        reader.warn("%s 0x%04X: %d strings announced, %d in the string set", row.key, s.handle, int(count),
-                    int(found));
+        reader.warn("structure at offset %zu (type %u, handle 0x%04X): %s announces %d strings, the string set "
+                    "holds %d",
+                    s.offset, unsigned{s.type}, unsigned{s.handle}, row.key, int(count), int(found));
     if (found <= count) return all.release();
     return PyList_GetSlice(all.get(), 0, count);
 }
