@@ -125,14 +125,15 @@ constexpr bool same_text(const char* a, const char* b) {
     return *a == *b;
 }
 
+// (No pointer comparisons: gcc's sanitizer builds refuse them in constant expressions.)
 constexpr bool same_place(const RecordLayout& layout, const char* field, const TypeRows& rows, const char* key) {
-    const Field* f = nullptr;
-    for (std::size_t k = 0; k < layout.count; ++k)
-        if (same_text(layout.fields[k].name, field)) f = &layout.fields[k];
-    const Row* r = nullptr;
-    for (std::size_t k = 0; k < rows.count; ++k)
-        if (same_text(rows.rows[k].key, key)) r = &rows.rows[k];
-    return f != nullptr && r != nullptr && f->offset == r->offset && f->width == r->width;
+    for (std::size_t k = 0; k < layout.count; ++k) {
+        if (!same_text(layout.fields[k].name, field)) continue;
+        for (std::size_t j = 0; j < rows.count; ++j)
+            if (same_text(rows.rows[j].key, key))
+                return layout.fields[k].offset == rows.rows[j].offset && layout.fields[k].width == rows.rows[j].width;
+    }
+    return false;
 }
 
 struct SharedFact {

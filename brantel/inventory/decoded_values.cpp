@@ -173,8 +173,21 @@ PyObject* Reader::uuid(const std::uint8_t* b) const {
 }
 
 PyObject* Reader::hex(const std::uint8_t* bytes, std::size_t size) {
+    // Two digits per byte from one table lookup: generic records are mostly hex.
+    static const auto PAIRS = [] {
+        struct Pairs {
+            char text[512];
+        } pairs{};
+        static constexpr char DIGITS[] = "0123456789abcdef";
+        for (int k = 0; k < 256; ++k) {
+            pairs.text[2 * k] = DIGITS[k >> 4];
+            pairs.text[2 * k + 1] = DIGITS[k & 0x0F];
+        }
+        return pairs;
+    }();
     PyObject* result = check(PyUnicode_New(static_cast<Py_ssize_t>(2 * size), 127));
-    hex_digits(bytes, size, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result)));
+    char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result));
+    for (std::size_t k = 0; k < size; ++k) std::memcpy(out + 2 * k, PAIRS.text + 2 * bytes[k], 2);
     return result;
 }
 
