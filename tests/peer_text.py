@@ -655,8 +655,27 @@ def compare(document, peer, layouts):
     return result
 
 
+# (type, key) -> (ours(record), theirs(structure)): values that only the whole
+# structure gives (numbered lines, repeated groups, composite lines).
+WHOLE = {}
+
+
+def _compare_whole(result, structure, record):
+    for (type_, key), (ours_of, theirs_of) in WHOLE.items():
+        if type_ != structure.type:
+            continue
+        theirs = theirs_of(structure)
+        if theirs is NOT_COMPARED:
+            continue
+        ours = ours_of(record)
+        result.facts += 1
+        if ours != theirs:
+            result.disagreements[(type_, key)].append((structure.handle, ours, theirs))
+
+
 def _compare_fields(result, structure, layout, record):
     result.types.add(structure.type)
+    _compare_whole(result, structure, record)
     for row in layout["rows"]:
         if not row["label"]:
             continue
@@ -670,3 +689,7 @@ def _compare_fields(result, structure, layout, record):
         result.facts += 1
         if ours != theirs:
             result.disagreements[(structure.type, row["key"])].append((structure.handle, ours, theirs))
+
+
+# Entries of the types each table developer decodes, in modules of their own.
+import peer_platform_types  # noqa: E402,F401

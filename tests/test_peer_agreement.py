@@ -24,6 +24,9 @@ EXPLAINED = {
                          "the peer prints it", "ours (null): 0FFh in each of the three fields means none, by 7.10"),
     (20, "range_size_bytes"): ("an ending address below the starting one: the peer subtracts modulo 2^32 KiB",
                                "ours (null): the structure describes no range, by 7.21"),
+    (34, "description"): ("a management device whose length byte says 16 for an 11-byte structure: the peer "
+                          "takes its length as 11 and reads the description from the bytes at 0x0B; we read the "
+                          "string set after the 16 bytes the structure announces", "ours, by the structure's length"),
 }
 
 

@@ -74,6 +74,8 @@ def row_schema(row, title):
         schema = {"enum": sorted(set(row["names"] or [])) + [None]}
     elif shape == "int":
         schema = dict(NULLABLE_INT)
+    elif shape == "signed_int":
+        schema = {"type": ["integer", "null"]}
     elif shape == "text":
         schema = dict(NULLABLE_TEXT)
     elif shape == "bool":

@@ -98,7 +98,7 @@ enum class Kind : std::uint8_t {
 };
 
 // The JSON shape of a custom row (other kinds imply theirs).
-enum class Shape : std::uint8_t { Int, Text, Bool, Enum, IntList, TextList, IntOrIntList, Records };
+enum class Shape : std::uint8_t { Int, Text, Bool, Enum, IntList, TextList, IntOrIntList, Records, SignedInt };
 
 struct Row {
     const char* key;

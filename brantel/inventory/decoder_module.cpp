@@ -83,9 +83,9 @@ PyObject* rendered_layouts(PyObject*, PyObject*) {
 const char* const KIND_NAMES[] = {"integer", "string", "enum", "bits", "flag", "size", "speed", "voltage", "handle",
                                   "bus_address", "uuid", "hex", "string_list", "version", "custom"};
 const char* const SHAPE_NAMES[] = {"int", "text", "bool", "enum", "int_list", "text_list", "int_or_int_list",
-                                   "records"};
+                                   "records", "signed_int"};
 static_assert(std::size(KIND_NAMES) == static_cast<std::size_t>(decoded::Kind::Custom) + 1);
-static_assert(std::size(SHAPE_NAMES) == static_cast<std::size_t>(decoded::Shape::Records) + 1);
+static_assert(std::size(SHAPE_NAMES) == static_cast<std::size_t>(decoded::Shape::SignedInt) + 1);
 
 void set(PyObject* dict, const char* key, PyObject* value) {
     OwnedRef owned = OwnedRef::checked(value);
