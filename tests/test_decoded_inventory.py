@@ -164,8 +164,14 @@ def test_every_corpus_table_but_the_broken_one_decodes_without_warnings():
     warned = {path.stem: brantel.decode(path.read_bytes())["warnings"] for path in BLOBS}
     # The broken Hyper-V table is in the corpus beside the repository, not among the bundled tables.
     # The X399 board announces 15 installable languages and holds 11.
+    # Besides: vendor structures (types 128-255) whose strings are in a code page, not UTF-8,
+    # and string numbers past the end of their string set (null, with a warning).
+    explained = re.compile(r"structure at offset \d+ \((type (1[3-9]\d|2\d\d), handle 0x[0-9A-F]{4}\): a string "
+                           r"is not valid UTF-8|type \d+, handle 0x[0-9A-F]{4}\): string number \d+ of \w+ is past "
+                           r"the end of its string set$)")
     expected = {"sidero-hyperv", "uroot-gigabyte-x399"} & set(warned)
-    assert {name for name, warnings in warned.items() if warnings} == expected
+    assert {name for name, warnings in warned.items()
+            if warnings and not all(explained.match(warning) for warning in warnings)} == expected
     if "uroot-gigabyte-x399" in warned:
         assert warned["uroot-gigabyte-x399"] == [
             "structure at offset 2174 (type 13, handle 0x0028): installable_languages announces 15 strings, "

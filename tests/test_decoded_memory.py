@@ -188,3 +188,12 @@ def test_memory_device_fields_by_length(length, present):
                             else 0x0C)
         assert record[key] == (value if length >= needs else None), key
     assert present <= {key for key, value in record.items() if value is not None}
+
+
+def test_totals_read_each_key_of_equal_length_apart():
+    # "status" (processors) and "handle" (arrays) have the same length: a lookup
+    # cached per key length read one for the other, whichever came first.
+    processor = structure(4, {0x05: 0x03, 0x18: 0x41}, length=0x1A, handle=5)
+    totals = decode(processor, array(1, 3, 8 * MIB), device(10, 1, 8192), device(11, 1, 0))["totals"]
+    assert totals["processors_enabled"] == 1
+    assert (totals["memory_slots"], totals["memory_slots_populated"]) == (2, 1)

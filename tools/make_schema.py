@@ -115,8 +115,17 @@ def make_schema(layouts):
             "type": "object",
             "additionalProperties": False,
             "required": ["kind", "path"],
-            "properties": {"kind": {"enum": ["sysfs", "rsmb", "dump", "blob", "sample"]},
-                           "path": {"type": ["string", "null"]}},
+            "properties": {
+                "kind": {"enum": ["sysfs", "rsmb", "dump", "blob", "sample"]},
+                "path": {"type": ["string", "null"],
+                         "description": "The file or folder read, as text: each byte of a name that is not UTF-8 "
+                                        "is written as \\xNN (so the text alone cannot tell it from those four "
+                                        "characters; path_bytes can). Null when no file was read."},
+                "path_bytes": {"type": ["string", "null"], "pattern": "^([0-9a-f]{2})+$",
+                               "description": "The name's raw bytes in lowercase hex when they are not valid UTF-8; "
+                                              "null when path is the name exactly. Present whenever the command "
+                                              "line or brantel.read named the source."},
+            },
             "description": "Where the table came from.",
         },
         "smbios_version": {"type": "string", "pattern": "^[0-9]{1,3}\\.[0-9]{1,3}$",

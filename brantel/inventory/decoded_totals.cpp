@@ -39,12 +39,32 @@ void ByteSum::carry() {
 }
 
 namespace {
-// record[key], borrowed (None when absent); the key is interned on first use.
-template <std::size_t N>
-PyObject* field(PyObject* record, const char (&key)[N]) {
-    static PyObject* interned = PyUnicode_InternFromString(key);  // kept for the process
-    if (interned == nullptr) throw PyError();
-    PyObject* value = PyDict_GetItemWithError(record, interned);
+// A key of the records, interned on first use and kept for the process. One
+// object per key: a static inside a template on the literal's length would be
+// shared by every key of that length ("handle" and "status" read one key).
+class Key {
+public:
+    explicit constexpr Key(const char* text) : text_(text) {}
+    PyObject* get() {
+        if (object_ == nullptr) {
+            object_ = PyUnicode_InternFromString(text_);
+            if (object_ == nullptr) throw PyError();
+        }
+        return object_;
+    }
+
+private:
+    const char* text_;
+    PyObject* object_ = nullptr;
+};
+
+Key k_populated("populated"), k_status("status"), k_enabled_size_bytes("enabled_size_bytes"),
+    k_size_bytes("size_bytes"), k_array_handle("array_handle"), k_use("use"), k_handle("handle"),
+    k_maximum_capacity_bytes("maximum_capacity_bytes");
+
+// record[key], borrowed (None when absent).
+PyObject* field(PyObject* record, Key& key) {
+    PyObject* value = PyDict_GetItemWithError(record, key.get());
     if (value == nullptr && PyErr_Occurred()) throw PyError();
     return value == nullptr ? Py_None : value;
 }
@@ -60,32 +80,32 @@ long handle_of(PyObject* value) {
 
 void tally_processor(Totals& totals, PyObject* record) {
     ++totals.processor_sockets;
-    if (field(record, "populated") != Py_True) return;
+    if (field(record, k_populated) != Py_True) return;
     ++totals.processors_populated;
-    PyObject* status = field(record, "status");
+    PyObject* status = field(record, k_status);
     if (status != Py_None && PyUnicode_CompareWithASCIIString(status, "Enabled") == 0) ++totals.processors_enabled;
 }
 
 void tally_memory_module(Totals& totals, PyObject* record) {
     ++totals.memory_modules;
-    totals.memory_modules_bytes.add(field(record, "enabled_size_bytes"));
+    totals.memory_modules_bytes.add(field(record, k_enabled_size_bytes));
 }
 
 void tally_memory_device(Totals& totals, PyObject* record) {
-    PyObject* size = field(record, "size_bytes");
+    PyObject* size = field(record, k_size_bytes);
     totals.memory_bytes.add(size);
     const int empty = size == Py_None ? 1 : PyObject_Not(size);
     if (empty < 0) throw PyError();
-    totals.memory_slots.emplace_back(handle_of(field(record, "array_handle")), empty == 0);
+    totals.memory_slots.emplace_back(handle_of(field(record, k_array_handle)), empty == 0);
 }
 
 void tally_physical_memory_array(Totals& totals, PyObject* record) {
     static const char* const system_memory =
         name_of_code(names::MEMORY_ARRAY_USES, names::MEMORY_ARRAY_USE_SYSTEM_MEMORY);
-    PyObject* use = field(record, "use");
+    PyObject* use = field(record, k_use);
     if (use == Py_None || PyUnicode_CompareWithASCIIString(use, system_memory) != 0) return;
-    totals.system_memory_arrays.push_back(handle_of(field(record, "handle")));
-    PyObject* capacity = field(record, "maximum_capacity_bytes");
+    totals.system_memory_arrays.push_back(handle_of(field(record, k_handle)));
+    PyObject* capacity = field(record, k_maximum_capacity_bytes);
     if (capacity == Py_None) return;
     totals.memory_capacity_bytes.add(capacity);
     totals.memory_capacity_known = true;
