@@ -7,7 +7,10 @@ from __future__ import annotations
 
 import argparse
 import sys
-from typing import IO, Any, Optional, Sequence
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:  # typing costs import time on every run of the command line
+    from typing import IO, Any, Optional, Sequence
 
 __all__ = ["add_command", "build_parser", "run", "main"]
 
