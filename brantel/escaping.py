@@ -65,6 +65,8 @@ def json_safe(text: str) -> str:
     output costs one scan, far less than encoding in Python.
     """
     global _json_unsafe
+    if text.isascii() and "\x7f" not in text:  # nearly all text: two C scans instead of the pattern's
+        return text
     if _json_unsafe is None:
         import re
 

@@ -36,16 +36,17 @@ def _table_sql(name: str, columns: Tuple[str, ...]) -> str:
 #: The indexes of the current layout.  A path's rows are found by path (and path_bytes, for
 #: the rare name whose text form another name could share); sha256 finds identical tables.
 _INDEXES = """
-CREATE INDEX machines_path ON machines (path);
-CREATE INDEX machines_sha256 ON machines (sha256);
-CREATE INDEX machines_serial_number ON machines (system_serial_number);
-CREATE INDEX machines_uuid ON machines (system_uuid);
-CREATE INDEX memory_devices_path ON memory_devices (path);
-CREATE INDEX errors_path ON errors (path);
+CREATE INDEX IF NOT EXISTS machines_path ON machines (path);
+CREATE INDEX IF NOT EXISTS machines_sha256 ON machines (sha256);
+CREATE INDEX IF NOT EXISTS machines_serial_number ON machines (system_serial_number);
+CREATE INDEX IF NOT EXISTS machines_uuid ON machines (system_uuid);
+CREATE INDEX IF NOT EXISTS memory_devices_path ON memory_devices (path);
+CREATE INDEX IF NOT EXISTS errors_path ON errors (path);
 """
 
-SQLITE_SCHEMA = (_table_sql("machines", MACHINE_COLUMNS) + _table_sql("memory_devices", MEMORY_DEVICE_COLUMNS)
-                 + _table_sql("errors", ERROR_COLUMNS) + _INDEXES)
+_TABLES = (_table_sql("machines", MACHINE_COLUMNS) + _table_sql("memory_devices", MEMORY_DEVICE_COLUMNS)
+           + _table_sql("errors", ERROR_COLUMNS))
+SQLITE_SCHEMA = _TABLES + _INDEXES
 
 #: The first release's columns, by which its databases are known (they carry no application_id).
 FIRST_RELEASE = {
@@ -75,6 +76,10 @@ def _from_first_release(db: "sqlite3.Connection") -> None:
     db.execute("INSERT INTO errors (path, sha256, reason) SELECT path, sha256, reason FROM first_release_errors")
     for table in FIRST_RELEASE:
         db.execute(f"DROP TABLE first_release_{table}")
+    _index(db)
+
+
+def _index(db: "sqlite3.Connection") -> None:
     for statement in _INDEXES.strip().splitlines():  # (not executescript, which would commit)
         db.execute(statement)
 
@@ -174,8 +179,9 @@ class _SqliteWriter:
             db.execute("ROLLBACK")
             raise FleetError(f"{self._path} is not a brantel database: {exc}") from None
         if application_id == 0 and not names and version == 0:
-            # Statement by statement: executescript would commit the transaction first.
-            for statement in SQLITE_SCHEMA.split(";"):
+            # The indexes come at the end of the run (see close): built from sorted rows at
+            # once, they cost a fraction of keeping them up to date row by row.
+            for statement in _TABLES.split(";"):  # (not executescript, which would commit)
                 if statement.strip():
                     db.execute(statement)
             version = SCHEMA_VERSION
@@ -202,6 +208,8 @@ class _SqliteWriter:
             db.execute(f"PRAGMA user_version = {SCHEMA_VERSION}")
             empty = db.execute("SELECT NOT EXISTS (SELECT 1 FROM machines) AND NOT EXISTS "
                                "(SELECT 1 FROM errors)").fetchone()[0]
+            if not empty:
+                _index(db)  # (a first run cut short has none yet)
         except sqlite3.Error as exc:
             db.execute("ROLLBACK")
             raise FleetError(f"cannot write {self._path}: {exc}") from None
@@ -230,19 +238,21 @@ class _SqliteWriter:
 
     def write(self, batch: List[Any]) -> None:
         for encoded in batch:
-            if isinstance(encoded[0], str):  # an error row
-                key = (encoded[0], encoded[1])
-                self._errors.append(encoded)
-            else:
-                machine, devices = encoded
-                key = (machine[0], machine[1])
-                self._machines.append(machine)
-                self._devices.extend(devices)
-            if key == self._last:
-                # A path named twice: the later outcome replaces the earlier, as in another run.
+            error = isinstance(encoded[0], str)
+            key = (encoded[0], encoded[1]) if error else (encoded[0][0], encoded[0][1])
+            if key == self._last and self._fresh:
+                # A path named twice: the later outcome replaces the earlier, as in another run,
+                # which needs the indexes the fresh file was to get at the end.
+                self._flush()
+                _index(self._db)
                 self._fresh = False
             self._last = key
             self._paths.append(key)
+            if error:
+                self._errors.append(encoded)
+            else:
+                self._machines.append(encoded[0])
+                self._devices.extend(encoded[1])
             if len(self._paths) >= self.BATCH:
                 self._flush()
 
@@ -272,6 +282,7 @@ class _SqliteWriter:
         """Write what is left and commit; the file then holds the whole run."""
         try:
             self._flush()
+            _index(self._db)
             self._db.execute("COMMIT")
         except self._sqlite.Error as exc:
             raise FleetError(f"cannot write {self._path}: {exc}") from None
