@@ -1,10 +1,12 @@
 """brantel table: what the writers promise whatever the inputs, names, strings and outputs."""
 import contextlib
 import csv
+import hashlib
 import io
 import json
 import os
 import pathlib
+import re
 import signal
 import sqlite3
 import subprocess
@@ -257,10 +259,14 @@ def test_identical_tables_are_two_machines_in_every_format(tmp_path):
     for _ in range(2):
         assert run_cli(tmp_path / "fleet", "--output", database)[0] == 0
         assert counts(database) == (2, 2, 0)
-    with sqlite3.connect(str(database)) as db:
-        same = db.execute("SELECT sha256, count(*) FROM machines GROUP BY sha256 HAVING count(*) > 1").fetchall()
+    readme = (pathlib.Path(__file__).resolve().parents[1] / "README.md").read_text()
+    query = re.search(r'sqlite3 -header -list fleet\.sqlite "\n(.*?)"\n', readme, re.S).group(1)
+    with contextlib.closing(sqlite3.connect(str(database))) as db:
+        same = db.execute(query).fetchall()
         indexes = {name for (name,) in db.execute("SELECT name FROM sqlite_master WHERE type = 'index'")}
-    assert len(same) == 1 and same[0][1] == 2 and "machines_sha256" in indexes
+    paths = " ".join(str(tmp_path / "fleet" / name) for name in ("twin-a.bin", "twin-b.bin"))
+    assert same == [(hashlib.sha256(table("Default string", uuid=b"\0" * 16)).hexdigest(), 2, paths)]
+    assert {"machines_sha256", "machines_path", "memory_devices_path"} <= indexes
     _, out, _ = run_cli(tmp_path / "fleet")
     assert [json.loads(line)["row"] for line in out.splitlines()] == ["machine", "memory_device"] * 2
     assert run_cli(tmp_path / "fleet", "--output", tmp_path / "fleet.csv")[0] == 0

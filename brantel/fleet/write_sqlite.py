@@ -49,11 +49,28 @@ _TABLES = (_table_sql("machines", MACHINE_COLUMNS) + _table_sql("memory_devices"
 SQLITE_SCHEMA = _TABLES + _INDEXES
 
 #: The first release's columns, by which its databases are known (they carry no application_id).
-FIRST_RELEASE = {
-    "machines": tuple(column for column in MACHINE_COLUMNS if column != "path_bytes"),
-    "memory_devices": tuple(column for column in MEMORY_DEVICE_COLUMNS if column != "path_bytes"),
+FIRST_RELEASE: Dict[str, Tuple[str, ...]] = {
+    "machines": (
+        "path", "source_kind", "smbios_version", "system_manufacturer", "system_product", "system_version",
+        "system_serial_number", "system_uuid", "system_uuid_stored", "bios_vendor", "bios_version",
+        "bios_release_date", "processor_sockets", "processors_populated", "processors_enabled", "core_count",
+        "thread_count", "memory_bytes", "memory_device_count", "memory_types", "sha256", "warnings",
+    ),
+    "memory_devices": (
+        "sha256", "path", "locator", "bank_locator", "size_bytes", "type", "form_factor", "speed_mts",
+        "configured_speed_mts", "manufacturer", "serial_number", "part_number",
+    ),
     "errors": ("path", "sha256", "reason"),
 }
+
+
+def _with_path_bytes(columns: Tuple[str, ...]) -> Tuple[str, ...]:
+    at = columns.index("path") + 1
+    return columns[:at] + ("path_bytes",) + columns[at:]
+
+
+#: Layout 2's columns (fixed here: the steps after it add theirs to these).
+SECOND_LAYOUT = {table: _with_path_bytes(columns) for table, columns in FIRST_RELEASE.items()}
 
 
 def _from_first_release(db: "sqlite3.Connection") -> None:
@@ -63,8 +80,7 @@ def _from_first_release(db: "sqlite3.Connection") -> None:
         db.execute(f"DROP INDEX IF EXISTS {index}")
     for table in FIRST_RELEASE:
         db.execute(f"ALTER TABLE {table} RENAME TO first_release_{table}")
-    for table, columns in (("machines", MACHINE_COLUMNS), ("memory_devices", MEMORY_DEVICE_COLUMNS),
-                           ("errors", ERROR_COLUMNS)):
+    for table, columns in SECOND_LAYOUT.items():
         db.execute(_table_sql(table, columns))
     old = FIRST_RELEASE["machines"]
     db.execute(f"INSERT INTO machines ({', '.join(old)}) SELECT {', '.join(old)} FROM first_release_machines")
@@ -85,12 +101,18 @@ def _index(db: "sqlite3.Connection") -> None:
 
 
 def _add_columns(db: "sqlite3.Connection", table: str, columns: Tuple[str, ...]) -> None:
-    """A later version's step: columns added at the end of ``table`` (NULL in the rows already there)."""
+    """A later layout's step: columns added at the end of ``table`` (NULL in the rows already there)."""
+    present = {row[1] for row in db.execute(f"PRAGMA table_info({table})")}
     for column in columns:
-        db.execute(f"ALTER TABLE {table} ADD COLUMN {column} {_TYPES.get(column, 'TEXT')}")
+        if column not in present:
+            db.execute(f"ALTER TABLE {table} ADD COLUMN {column} {_TYPES.get(column, 'TEXT')}")
 
 
-#: What takes a database of version N to N + 1, run in the transaction that marks it.
+#: What takes a database of layout N to N + 1, run in the transaction that marks it.  New
+#: columns: add them at the end of MACHINE_COLUMNS (their SQL type in _TYPES), raise
+#: SCHEMA_VERSION and add its step, e.g. ``MIGRATIONS[2] = lambda db: _add_columns(db,
+#: "machines", ("memory_capacity_bytes", "memory_slots"))``.  A new file gets the newest
+#: layout from the columns directly.
 MIGRATIONS: Dict[int, Callable[["sqlite3.Connection"], None]] = {1: _from_first_release}
 
 
