@@ -54,7 +54,7 @@ def counts(database):
 
 WORKERS = """
 import os, sys, time
-from brantel import fleet
+from brantel import fleet_cli
 from brantel.fleet import parallel
 
 parallel.PARALLEL_FROM = 2
@@ -66,7 +66,7 @@ def slow(item):
     return inspect(item)
 
 parallel._inspect = slow
-fleet.write([sys.argv[1]], "sqlite", sys.argv[3], jobs=2)
+fleet_cli.main([sys.argv[1], "--output", sys.argv[3], "--jobs", "2"])
 """
 
 
@@ -86,7 +86,10 @@ def test_workers_end_when_the_main_process_dies(tmp_path, how):
     marks.mkdir()
     for n in range(80):
         (folder / f"host{n:02}.bin").write_bytes(table(f"SRV-{n}"))
-    main = subprocess.Popen([sys.executable, "-c", WORKERS, str(folder), str(marks), str(tmp_path / "out.sqlite")])
+    output = tmp_path / "out" / "fleet.jsonl"
+    output.parent.mkdir()
+    output.write_text("last night's rows\n")
+    main = subprocess.Popen([sys.executable, "-c", WORKERS, str(folder), str(marks), str(output)])
     workers = set()
     try:
         deadline = time.monotonic() + 30
@@ -100,6 +103,9 @@ def test_workers_end_when_the_main_process_dies(tmp_path, how):
         while any(alive(pid) for pid in workers) and time.monotonic() < deadline:
             time.sleep(0.05)
         assert not [pid for pid in workers if alive(pid)]
+        assert output.read_text() == "last night's rows\n"
+        if how == signal.SIGTERM:  # (SIGKILL leaves the hidden temporary file behind)
+            assert os.listdir(output.parent) == ["fleet.jsonl"]
     finally:
         for pid in workers:
             if alive(pid):

@@ -179,7 +179,9 @@ class _SqliteWriter:
         except sqlite3.DatabaseError as exc:
             raise FleetError(f"{self._path} is not a brantel database: {exc}") from None
         if notes is not None:
-            notes.write(f"brantel: note: {self._path} is being written by another run; waiting "
+            from brantel.escaping import terminal_text
+
+            notes.write(f"brantel: note: {terminal_text(self._path)} is being written by another run; waiting "
                         f"(at most {WAIT_SECONDS:.0f} s)\n")
             notes.flush()
         self._db.execute(f"PRAGMA busy_timeout = {int(WAIT_SECONDS * 1000)}")
