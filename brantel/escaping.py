@@ -8,7 +8,8 @@ definition:
 * :func:`json_document` and :func:`json_lines`: JSON as the command line and
   the fleet's jsonl write it;
 * :func:`path_text` and :func:`path_bytes`: a file name as text, and its raw
-  bytes when that text cannot hold them;
+  bytes when that text cannot hold them (:func:`bytes_hex` writes those in
+  text formats);
 * :func:`csv_cell`: a CSV cell that a spreadsheet shows instead of running.
 """
 from __future__ import annotations
@@ -22,7 +23,7 @@ if TYPE_CHECKING:  # typing costs import time on every run of the command line
     StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 __all__ = ["terminal_text", "terminal_bytes", "json_safe", "json_document", "json_lines", "path_text", "path_bytes",
-           "csv_cell"]
+           "bytes_hex", "csv_cell"]
 
 
 # --- terminals ----------------------------------------------------------------------
@@ -124,6 +125,11 @@ def path_bytes(path: StrPath) -> Optional[bytes]:
     except UnicodeDecodeError:
         return raw
     return None
+
+
+def bytes_hex(raw: Optional[bytes]) -> Optional[str]:
+    """Raw name bytes (as path_bytes gives them) for a text format: lowercase hex; None stays None."""
+    return raw.hex() if raw is not None else None
 
 
 # --- spreadsheets -------------------------------------------------------------------

@@ -5,8 +5,10 @@ import os
 from operator import itemgetter
 from typing import IO, Any, List, Optional, Union
 
+from brantel.escaping import bytes_hex
 from brantel.fleet.columns import ERROR_COLUMNS, MACHINE_COLUMNS, MEMORY_DEVICE_COLUMNS, FleetError, Row
 from brantel.fleet.parallel import Encoded
+
 
 def memory_csv_path(path: str) -> str:
     """Where the memory-device CSV goes beside the machine CSV ``path``: ``-memory`` before the suffix."""
@@ -140,4 +142,4 @@ def _hex_paths(result: List[Row]) -> List[Row]:
     raw = result[0]["path_bytes"]
     if raw is None:
         return result
-    return [dict(row, path_bytes=raw.hex()) for row in result]
+    return [dict(row, path_bytes=bytes_hex(raw)) for row in result]
