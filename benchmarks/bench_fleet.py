@@ -146,7 +146,9 @@ def run_in_process(folder, format, output):
 
 
 def window_rates(marks, first):
-    """(tables per second, tables per CPU-second) of the first (or the last) WINDOW inputs."""
+    """(tables per second, tables per CPU-second) of the first (or the last) WINDOW inputs, written
+    (the closing of the output, the last mark, apart)."""
+    marks = marks[:-1]
     total = marks[-1][0]
     size = min(WINDOW, total)
     if first:
@@ -181,6 +183,8 @@ def distinct(work, count, corpus):
               "%.0f%% of the wall time on the CPU, load average now %.1f"
               % (count / cpu, WINDOW, first_cpu, WINDOW, last_cpu, 100 * last_cpu / first_cpu, 100 * cpu / wall,
                  os.getloadavg()[0]))
+        print("        closing the output (SQLite: the lookup indexes built): %.2f s, %.2f CPU-s (in the overall rate)"
+              % (marks[-1][1] - marks[-2][1], marks[-1][2] - marks[-2][2]))
         print("        a million machines: %.0f s (%.1f min) at the rate measured, %.0f s with a core to itself"
               % (1e6 / rate, 1e6 / rate / 60, 1e6 * cpu / count))
 

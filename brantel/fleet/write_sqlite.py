@@ -34,14 +34,18 @@ def _table_sql(name: str, columns: Tuple[str, ...]) -> str:
 
 
 #: The indexes of the current layout.  A path's rows are found by path (and path_bytes, for
-#: the rare name whose text form another name could share); sha256 finds identical tables.
-_INDEXES = """
+#: the rare name whose text form another name could share): rows come in path order, so these
+#: grow at their end.  The others (sha256 finds identical tables) take rows in random order, a
+#: cost that grows with the file: a new file gets them at the end of the run, built at once.
+_PATH_INDEXES = """
 CREATE INDEX IF NOT EXISTS machines_path ON machines (path);
+CREATE INDEX IF NOT EXISTS memory_devices_path ON memory_devices (path);
+CREATE INDEX IF NOT EXISTS errors_path ON errors (path);
+"""
+_INDEXES = _PATH_INDEXES + """
 CREATE INDEX IF NOT EXISTS machines_sha256 ON machines (sha256);
 CREATE INDEX IF NOT EXISTS machines_serial_number ON machines (system_serial_number);
 CREATE INDEX IF NOT EXISTS machines_uuid ON machines (system_uuid);
-CREATE INDEX IF NOT EXISTS memory_devices_path ON memory_devices (path);
-CREATE INDEX IF NOT EXISTS errors_path ON errors (path);
 """
 
 _TABLES = (_table_sql("machines", MACHINE_COLUMNS) + _table_sql("memory_devices", MEMORY_DEVICE_COLUMNS)
@@ -95,9 +99,20 @@ def _from_first_release(db: "sqlite3.Connection") -> None:
     _index(db)
 
 
-def _index(db: "sqlite3.Connection") -> None:
-    for statement in _INDEXES.strip().splitlines():  # (not executescript, which would commit)
-        db.execute(statement)
+def _index(db: "sqlite3.Connection", indexes: str = _INDEXES) -> None:
+    for statement in indexes.split(";"):  # (not executescript, which would commit)
+        if statement.strip():
+            db.execute(statement)
+
+
+def _reason(exc: Exception) -> str:
+    """An SQLite error as the other formats say it."""
+    if str(exc) == "database or disk is full":
+        import errno
+        import os
+
+        return os.strerror(errno.ENOSPC)
+    return str(exc)
 
 
 def _add_columns(db: "sqlite3.Connection", table: str, columns: Tuple[str, ...]) -> None:
@@ -150,7 +165,7 @@ class _SqliteWriter:
             self._db.execute("BEGIN IMMEDIATE")
         except sqlite3.Error as exc:
             self._db.close()
-            raise FleetError(f"cannot write {output}: {exc}") from None
+            raise FleetError(f"cannot write {output}: {_reason(exc)}") from None
         except BaseException:
             self._db.close()
             raise
@@ -188,7 +203,7 @@ class _SqliteWriter:
         try:
             self._db.execute("BEGIN IMMEDIATE")
         except sqlite3.Error as exc:
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
 
     def _take_on(self) -> bool:
         """Make the file ours or refuse it, in the write transaction; whether it holds no rows."""
@@ -203,11 +218,7 @@ class _SqliteWriter:
             db.execute("ROLLBACK")
             raise FleetError(f"{self._path} is not a brantel database: {exc}") from None
         if application_id == 0 and not names and version == 0:
-            # The indexes come at the end of the run (see close): built from sorted rows at
-            # once, they cost a fraction of keeping them up to date row by row.
-            for statement in _TABLES.split(";"):  # (not executescript, which would commit)
-                if statement.strip():
-                    db.execute(statement)
+            _index(db, _TABLES + _PATH_INDEXES)  # the others at the end of the run (close)
             version = SCHEMA_VERSION
         elif application_id == 0 and version == 0 and self._first_release(names):
             version = 1
@@ -236,7 +247,7 @@ class _SqliteWriter:
                 _index(db)  # (a first run cut short has none yet)
         except sqlite3.Error as exc:
             db.execute("ROLLBACK")
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
         return bool(empty)
 
     def _first_release(self, names: Dict[str, str]) -> bool:
@@ -265,10 +276,8 @@ class _SqliteWriter:
             error = isinstance(encoded[0], str)
             key = (encoded[0], encoded[1]) if error else (encoded[0][0], encoded[0][1])
             if key == self._last and self._fresh:
-                # A path named twice: the later outcome replaces the earlier, as in another run,
-                # which needs the indexes the fresh file was to get at the end.
+                # A path named twice: the later outcome replaces the earlier, as in another run.
                 self._flush()
-                _index(self._db)
                 self._fresh = False
             self._last = key
             self._paths.append(key)
@@ -299,7 +308,7 @@ class _SqliteWriter:
                 db.execute("BEGIN IMMEDIATE")
                 self._uncommitted = 0
         except sqlite3.Error as exc:
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
         self._machines, self._devices, self._errors, self._paths = [], [], [], []
 
     def close(self) -> None:
@@ -309,7 +318,7 @@ class _SqliteWriter:
             _index(self._db)
             self._db.execute("COMMIT")
         except self._sqlite.Error as exc:
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
         finally:
             self._close()
 
