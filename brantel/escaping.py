@@ -8,7 +8,9 @@ definition:
 * :func:`json_document` and :func:`json_lines`: JSON as the command line and
   the fleet's jsonl write it;
 * :func:`path_text` and :func:`path_bytes`: a file name as text, and its raw
-  bytes when that text cannot hold them.
+  bytes when that text cannot hold them (:func:`bytes_hex` writes those in
+  text formats);
+* :func:`csv_cell`: a CSV cell that a spreadsheet shows instead of running.
 """
 from __future__ import annotations
 
@@ -20,7 +22,8 @@ if TYPE_CHECKING:  # typing costs import time on every run of the command line
 
     StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-__all__ = ["terminal_text", "terminal_bytes", "json_safe", "json_document", "json_lines", "path_text", "path_bytes"]
+__all__ = ["terminal_text", "terminal_bytes", "json_safe", "json_document", "json_lines", "path_text", "path_bytes",
+           "bytes_hex", "csv_cell"]
 
 
 # --- terminals ----------------------------------------------------------------------
@@ -63,6 +66,8 @@ def json_safe(text: str) -> str:
     output costs one scan, far less than encoding in Python.
     """
     global _json_unsafe
+    if text.isascii() and "\x7f" not in text:  # nearly all text: two C scans instead of the pattern's
+        return text
     if _json_unsafe is None:
         import re
 
@@ -120,3 +125,23 @@ def path_bytes(path: StrPath) -> Optional[bytes]:
     except UnicodeDecodeError:
         return raw
     return None
+
+
+def bytes_hex(raw: Optional[bytes]) -> Optional[str]:
+    """Raw name bytes (as path_bytes gives them) for a text format: lowercase hex; None stays None."""
+    return raw.hex() if raw is not None else None
+
+
+# --- spreadsheets -------------------------------------------------------------------
+
+#: What makes a spreadsheet take a cell for a formula (the OWASP CSV-injection list).
+CSV_FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
+
+
+def csv_cell(value: Any) -> Any:
+    """A CSV cell that a spreadsheet shows as text: a string that starts with
+    ``= + - @``, TAB or CR gets a single quote in front (and the writer must
+    quote the cell).  Other values are returned as they are."""
+    if isinstance(value, str) and value.startswith(CSV_FORMULA_STARTS):
+        return "'" + value
+    return value

@@ -26,9 +26,15 @@ jsonl: one JSON object a line, "row" saying which table it belongs to
        ("machine", "memory_device" or "error"); stdout without --output.
 csv:   machines (error rows among them, in the error column) into FILE and
        memory devices into FILE with -memory before the suffix; without
-       --output only the machine rows go to stdout.
-sqlite: tables machines, memory_devices and errors in FILE; a table seen
-       again replaces its rows (by sha256), so reruns do not duplicate."""
+       --output only the machine rows go to stdout.  A cell starting with
+       = + - @ TAB or CR gets a ' in front and quotes (a spreadsheet would
+       run it as a formula); --csv-raw writes cells as they are.
+sqlite: tables machines, memory_devices and errors in FILE (brantel's own
+       database; any other is refused); a path seen again replaces its rows,
+       so reruns do not duplicate.
+Paths are written absolute; a name that is not UTF-8 has \\xNN in path and
+its raw bytes in path_bytes (hex in jsonl and csv).  A file written with
+--output is replaced only when the run succeeds."""
 
 EXAMPLES = """\
 examples:
@@ -70,6 +76,8 @@ def _configure(table: argparse.ArgumentParser) -> argparse.ArgumentParser:
     table.add_argument("--jobs", "-j", metavar="N", type=_jobs, default=None,
                        help="read the tables in N processes (default: one per core); "
                             "the output order stays the sorted path order")
+    table.add_argument("--csv-raw", action="store_true",
+                       help="CSV cells as they are, even those a spreadsheet would run as formulas")
     table.set_defaults(handler=run)
     return table
 
@@ -102,6 +110,23 @@ def _format(args: argparse.Namespace) -> str:
     return "jsonl"
 
 
+def _terminated(signum: int, frame: Any) -> None:
+    raise SystemExit(128 + signum)
+
+
+def _exit_on_sigterm() -> Any:
+    """SIGTERM ends the run as an exception does, so that the temporary output file goes and
+    SQLite rolls back; the handler it replaces, or None when it left it alone."""
+    import signal
+    import threading
+
+    if threading.current_thread() is not threading.main_thread():
+        return None
+    if signal.getsignal(signal.SIGTERM) != signal.SIG_DFL:
+        return None  # an embedding application's own handling
+    return signal.signal(signal.SIGTERM, _terminated)
+
+
 def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) -> int:
     """Carry out ``brantel table``; returns the exit status (1 when any input failed)."""
     from brantel import fleet
@@ -113,13 +138,25 @@ def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) ->
     if stdout is None and not args.output:
         return EXIT_OK  # no stdout to write to (closed before the start): nobody is reading
     jobs = args.jobs if args.jobs is not None else fleet.default_jobs()
+    most = 2 * fleet.default_jobs()
+    if jobs > most:
+        # More processes than that only share the same cores, each with its own memory.
+        print(f"brantel: note: --jobs {jobs} lowered to {most}, twice the cores", file=stderr)
+        jobs = most
+    previous = _exit_on_sigterm()
     try:
-        summary = fleet.write(args.paths, format, args.output, jobs=jobs, stdout=stdout, progress=stderr)
+        summary = fleet.write(args.paths, format, args.output, jobs=jobs, stdout=stdout, progress=stderr,
+                              notes=stderr, csv_raw=args.csv_raw)
     except fleet.FleetError as exc:
         from brantel.escaping import terminal_text
 
         print(f"brantel: error: {terminal_text(str(exc))}", file=stderr)
         return EXIT_USAGE
+    finally:
+        if previous is not None:
+            import signal
+
+            signal.signal(signal.SIGTERM, previous)
     if summary.total == 0:
         print("brantel: note: no files found", file=stderr)
     if summary.failed:

@@ -37,7 +37,7 @@ import stat
 import struct
 import sys
 
-from brantel.escaping import path_bytes, path_text
+from brantel.escaping import bytes_hex, path_bytes, path_text
 
 __all__ = [
     "SourceError",
@@ -424,25 +424,27 @@ def tables_folder(path: StrPath) -> "str | None":
     path = os.fspath(path)
     for folder in (os.path.join(path, SYSFS_TABLES), path):
         try:
-            if os.path.isfile(os.path.join(folder, ENTRY_POINT_NAME)) and os.path.isfile(os.path.join(folder, TABLE_NAME)):
+            if all(os.path.isfile(os.path.join(folder, name)) for name in (ENTRY_POINT_NAME, TABLE_NAME)):
                 return folder
         except (OSError, ValueError):
             pass
     return None
 
 
-def _sysfs_input(folder: str, form: str, named: bool, warnings: "list[str]") -> "tuple[bytes, bytes]":
+def _sysfs_input(folder: str, named: bool, warnings: "list[str]") -> "tuple[bytes, bytes]":
     """(the bytes read, blob) of a tables folder."""
     entry_path, table_path = os.path.join(folder, ENTRY_POINT_NAME), os.path.join(folder, TABLE_NAME)
+    hint = None
     if named:
-        entry_name, table_name = f"the SMBIOS entry point {path_text(entry_path)}", f"the SMBIOS table {path_text(table_path)}"
         entry_origin, table_origin = path_text(entry_path), path_text(table_path)
+        entry_name, table_name = f"the SMBIOS entry point {entry_origin}", f"the SMBIOS table {table_origin}"
+        hint = PRIVILEGE_HINT  # the person who named it may read it with more privileges
     else:
         entry_name = entry_origin = "the entry point file"
         table_name = table_origin = "the DMI file"
-    entry_bytes = _read_file(entry_path, entry_name, PRIVILEGE_HINT, devices=False)
+    entry_bytes = _read_file(entry_path, entry_name, hint, devices=False)
     entry = parse_entry_point(entry_bytes, entry_origin)
-    table = _read_file(table_path, table_name, PRIVILEGE_HINT, devices=False)
+    table = _read_file(table_path, table_name, hint, devices=False)
     return entry_bytes + table, _blob(entry, _table(entry, table, table_origin, warnings))
 
 
@@ -579,7 +581,7 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
             exported = True  # let reading the files tell what is wrong
         if not exported:
             raise SourceError(f"no SMBIOS table is exported at {path_text(tables)}")
-        data, blob = _sysfs_input(tables, "sysfs tree", named, notes)
+        data, blob = _sysfs_input(tables, named, notes)
         return Input("sysfs tree", blob, data, tables, notes)
     what = {"dump": "the dump file", "blob": "the blob file", None: "the file"}.get(kind)
     if what is None:
@@ -589,7 +591,7 @@ def read_input(path: StrPath, kind: "str | None" = None, *, named: bool = True) 
         folder = tables_folder(path)
         if folder is not None:
             form = "tables folder" if folder == os.fspath(path) else "sysfs tree"
-            data, blob = _sysfs_input(folder, form, named, notes)
+            data, blob = _sysfs_input(folder, named, notes)
             return Input(form, blob, data, path, notes)
         try:
             is_folder = os.path.isdir(path)
@@ -749,8 +751,7 @@ def load(
             found = read_input(value, kind)
             if warnings is not None:
                 warnings.extend(found.warnings)
-            raw = found.path_bytes
-            return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": raw.hex() if raw else None}
+            return found.blob, {"kind": found.kind, "path": found.path, "path_bytes": bytes_hex(found.path_bytes)}
     if sample:
         return sample_blob(), {"kind": "sample", "path": None, "path_bytes": None}
     if sys.platform == "win32":

@@ -7,6 +7,7 @@ from typing import Dict, Iterable, List, Optional, Tuple
 from brantel import sources
 from brantel.fleet.columns import StrPath
 
+
 def find_inputs(paths: Iterable[StrPath]) -> List[Tuple[str, Optional[str]]]:
     """The inputs named by ``paths``, in sorted path order, as (path, reason) pairs.
 

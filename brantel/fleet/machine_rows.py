@@ -5,6 +5,7 @@ import hashlib
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
 from brantel import sources
+from brantel.escaping import path_bytes, path_text
 from brantel.fleet.columns import Row
 
 
@@ -30,9 +31,22 @@ def _total(values: Iterable[Optional[int]]) -> Optional[int]:
     return sum(known) if known else None
 
 
-def _machine_row(path: str, kind: str, digest: str, decoded: Dict[str, Any]) -> Row:
+#: Processors that are there but do not run: VMware lists 126 spare sockets "disabled by BIOS".
+#: An idle one is a second processor waiting for the operating system to start it, and counts.
+_NOT_RUNNING = ("Disabled By User", "Disabled By BIOS")
+
+
+def _path_forms(path: str) -> Tuple[str, Optional[bytes]]:
+    """(the path as text, with \\xNN for bytes of the name that are not UTF-8; the name's raw bytes
+    when they are not UTF-8, None when the text says it all)."""
+    if path.isascii():  # nearly every name: nothing to escape
+        return path, None
+    return path_text(path), path_bytes(path)
+
+
+def _machine_row(path: str, raw: Optional[bytes], kind: str, digest: str, decoded: Dict[str, Any]) -> Row:
     system, bios, totals = decoded["system"], decoded["bios"], decoded["totals"]
-    populated = [cpu for cpu in decoded["processors"] if cpu["populated"]]
+    running = [cpu for cpu in decoded["processors"] if cpu["populated"] and cpu["status"] not in _NOT_RUNNING]
     devices = decoded["memory_devices"]
     # Types of the modules that are there: an empty slot (size 0) often names a type all the same.
     types = sorted({device["type"] for device in devices if device["type"] and device["size_bytes"] != 0})
@@ -40,6 +54,7 @@ def _machine_row(path: str, kind: str, digest: str, decoded: Dict[str, Any]) -> 
     return {
         "row": "machine",
         "path": path,
+        "path_bytes": raw,
         "source_kind": kind,
         "smbios_version": decoded["smbios_version"],
         "system_manufacturer": system["manufacturer"],
@@ -54,8 +69,8 @@ def _machine_row(path: str, kind: str, digest: str, decoded: Dict[str, Any]) -> 
         "processor_sockets": totals["processor_sockets"],
         "processors_populated": totals["processors_populated"],
         "processors_enabled": totals["processors_enabled"],
-        "core_count": _total(cpu["core_count"] for cpu in populated),
-        "thread_count": _total(cpu["thread_count"] for cpu in populated),
+        "core_count": _total(cpu["core_count"] for cpu in running),
+        "thread_count": _total(cpu["thread_count"] for cpu in running),
         "memory_bytes": totals["memory_bytes"],
         "memory_device_count": len(devices),
         "memory_types": ",".join(types) if types else None,
@@ -64,11 +79,12 @@ def _machine_row(path: str, kind: str, digest: str, decoded: Dict[str, Any]) -> 
     }
 
 
-def _device_rows(path: str, digest: str, decoded: Dict[str, Any]) -> List[Row]:
+def _device_rows(path: str, raw: Optional[bytes], digest: str, decoded: Dict[str, Any]) -> List[Row]:
     return [{
         "row": "memory_device",
         "sha256": digest,
         "path": path,
+        "path_bytes": raw,
         "locator": device["locator"],
         "bank_locator": device["bank_locator"],
         "size_bytes": device["size_bytes"],
@@ -83,7 +99,8 @@ def _device_rows(path: str, digest: str, decoded: Dict[str, Any]) -> List[Row]:
 
 
 def _error_row(path: str, digest: Optional[str], reason: str) -> Row:
-    return {"row": "error", "path": path, "sha256": digest, "reason": reason}
+    text, raw = _path_forms(path)
+    return {"row": "error", "path": text, "path_bytes": raw, "sha256": digest, "reason": reason}
 
 
 def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
@@ -106,7 +123,8 @@ def _inspect(item: Tuple[str, Optional[str]]) -> List[Row]:
             raise _Unreadable(f"the table cannot be decoded: {exc}") from None
         if found.warnings:
             decoded["warnings"] = found.warnings + decoded["warnings"]
-        return [_machine_row(path, found.kind, digest, decoded)] + _device_rows(path, digest, decoded)
+        text, raw = _path_forms(path)
+        return [_machine_row(text, raw, found.kind, digest, decoded)] + _device_rows(text, raw, digest, decoded)
     except _Unreadable as exc:
         return [_error_row(path, digest, str(exc))]
     except Exception as exc:  # a fault of ours must not cost the fleet its other rows

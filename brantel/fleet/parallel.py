@@ -33,12 +33,30 @@ def _as_list(encoded: List[Any]) -> List[Any]:
     return encoded
 
 
+#: How often a worker looks whether the process that started it is still there.
+PARENT_CHECK_SECONDS = 0.25
+
+
 def _worker_start() -> None:
     # Ctrl-C is for the process that started the run: it stops handing out work and
     # waits for the batches in hand, instead of every worker printing a traceback.
     import signal
+    import threading
 
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # A main process killed outright (SIGKILL, or SIGTERM, which it does not catch) tells its
+    # workers nothing, and they would wait for work forever, holding the output's pipes and
+    # files: each worker ends itself once it has been handed to another parent.
+    threading.Thread(target=_end_with_parent, args=(os.getppid(),), name="brantel-parent-watch",
+                     daemon=True).start()
+
+
+def _end_with_parent(parent: int) -> None:
+    import time
+
+    while os.getppid() == parent:
+        time.sleep(PARENT_CHECK_SECONDS)
+    os._exit(1)
 
 
 def _inspect_batch(items: Sequence[Tuple[str, Optional[str]]], encode: Encoder, join: Joiner) -> Batch:

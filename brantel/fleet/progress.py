@@ -4,6 +4,7 @@ from __future__ import annotations
 import time
 from typing import IO, Optional
 
+
 class Summary:
     """What a run did: inputs found, machines and memory devices written, inputs failed."""
 
