@@ -11,7 +11,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:  # typing costs import time on every run of the command line
     from typing import Any, Dict, FrozenSet, List, Optional, Tuple
 
-__all__ = ["TYPE_NAMES", "KEYWORDS", "parse_type", "select", "values", "document_key"]
+__all__ = ["TYPE_NAMES", "KEYWORDS", "parse_type", "select", "values", "document_key", "ecc_of"]
 
 #: --type names and the structure types each stands for.
 TYPE_NAMES: Dict[str, Tuple[int, ...]] = {
@@ -109,6 +109,13 @@ def select(decoded: Dict[str, Any], types: FrozenSet[int]) -> Dict[str, Any]:
         if records:
             selected[key] = records
     return selected
+
+
+def ecc_of(arrays: Any) -> Optional[str]:
+    """The error correction of the memory arrays used as system memory when all
+    of them name the same; None when they differ or none names one."""
+    kinds = {array.get("error_correction_type") for array in arrays if array.get("use") == "System memory"}
+    return kinds.pop() if len(kinds) == 1 else None
 
 
 def values(decoded: Dict[str, Any], keyword: str) -> List[Optional[str]]:

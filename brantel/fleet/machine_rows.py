@@ -7,6 +7,7 @@ from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 from brantel import sources
 from brantel.escaping import path_bytes, path_text
 from brantel.fleet.columns import Row
+from brantel.selection import ecc_of
 
 
 class _Unreadable(Exception):
@@ -34,6 +35,11 @@ def _total(values: Iterable[Optional[int]]) -> Optional[int]:
 #: Processors that are there but do not run: VMware lists 126 spare sockets "disabled by BIOS".
 #: An idle one is a second processor waiting for the operating system to start it, and counts.
 _NOT_RUNNING = ("Disabled By User", "Disabled By BIOS")
+
+
+def _first(records: Optional[List[Dict[str, Any]]], key: str) -> Optional[str]:
+    """The first structure's value (a machine has one TPM, one BMC); None without one."""
+    return records[0].get(key) if records else None
 
 
 def _path_forms(path: str) -> Tuple[str, Optional[bytes]]:
@@ -76,6 +82,12 @@ def _machine_row(path: str, raw: Optional[bytes], kind: str, digest: str, decode
         "memory_types": ",".join(types) if types else None,
         "sha256": digest,
         "warnings": "; ".join(warnings) if warnings else None,
+        "memory_capacity_bytes": totals.get("memory_capacity_bytes"),
+        "memory_slots": totals.get("memory_slots"),
+        "memory_slots_populated": totals.get("memory_slots_populated"),
+        "ecc": ecc_of(decoded.get("physical_memory_arrays", ())),
+        "tpm_specification_version": _first(decoded.get("tpm_devices"), "specification_version"),
+        "bmc_interface_type": _first(decoded.get("ipmi_devices"), "interface_type"),
     }
 
 

@@ -14,7 +14,8 @@ if TYPE_CHECKING:
 APPLICATION_ID = 0x4272546C
 #: ``PRAGMA user_version``: the layout of the tables.  1 is the first release's (which set no
 #: application_id): tables keyed by sha256.  2: one machine a path, path_bytes columns.
-SCHEMA_VERSION = 2
+#: 3: the machines' memory capacity and slots, ECC, TPM and BMC columns.
+SCHEMA_VERSION = 3
 #: How long a run waits for another run that is writing the same file.
 WAIT_SECONDS = 300.0
 
@@ -23,6 +24,7 @@ _TYPES = {
     "processors_enabled": "INTEGER", "core_count": "INTEGER", "thread_count": "INTEGER",
     "memory_bytes": "INTEGER", "memory_device_count": "INTEGER", "size_bytes": "INTEGER",
     "speed_mts": "INTEGER", "configured_speed_mts": "INTEGER",
+    "memory_capacity_bytes": "INTEGER", "memory_slots": "INTEGER", "memory_slots_populated": "INTEGER",
 }
 _NOT_NULL = {"path", "source_kind", "reason"}
 
@@ -99,6 +101,11 @@ def _from_first_release(db: "sqlite3.Connection") -> None:
     _index(db)
 
 
+#: The machine columns layout 3 adds.
+THIRD_LAYOUT_MACHINES = ("memory_capacity_bytes", "memory_slots", "memory_slots_populated", "ecc",
+                         "tpm_specification_version", "bmc_interface_type")
+
+
 def _index(db: "sqlite3.Connection", indexes: str = _INDEXES) -> None:
     for statement in indexes.split(";"):  # (not executescript, which would commit)
         if statement.strip():
@@ -128,7 +135,10 @@ def _add_columns(db: "sqlite3.Connection", table: str, columns: Tuple[str, ...])
 #: SCHEMA_VERSION and add its step, e.g. ``MIGRATIONS[2] = lambda db: _add_columns(db,
 #: "machines", ("memory_capacity_bytes", "memory_slots"))``.  A new file gets the newest
 #: layout from the columns directly.
-MIGRATIONS: Dict[int, Callable[["sqlite3.Connection"], None]] = {1: _from_first_release}
+MIGRATIONS: Dict[int, Callable[["sqlite3.Connection"], None]] = {
+    1: _from_first_release,
+    2: lambda db: _add_columns(db, "machines", THIRD_LAYOUT_MACHINES),
+}
 
 
 class _SqliteWriter:
