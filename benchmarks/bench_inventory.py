@@ -9,7 +9,7 @@ per second (goal: at least 300 MB/s on the server table); then the ratios, each
 measured in this run: the decoded dict against the rendered entry on
 uroot-vmware and on the largest table (goal: at most 4x; every structure type
 is decoded), and the wall time of `brantel inventory --blob X
---format json` against `python -c pass` (goal: at most 3x). Timings are the best
+--format json` against `python -c pass` (goal: at most 2.5x). Timings are the best
 of several runs. A benchmark, not a test: it never fails.
 """
 import argparse
@@ -31,7 +31,7 @@ from brantel._sysprobe_internal import parse_windows_hardware_info  # noqa: E402
 CORPUS = ROOT.parent / "shared" / "smbios-corpus" / "blobs"
 GOAL_MB_PER_S = 300.0
 GOAL_DECODED_RATIO = 4.0
-GOAL_COMMAND_RATIO = 3.0
+GOAL_COMMAND_RATIO = 2.5
 
 
 def cases(corpus_dir=CORPUS):

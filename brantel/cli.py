@@ -160,7 +160,8 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("--version", action=_VersionAction)
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    # prog given: otherwise argparse builds a help formatter, and imports shutil, to work it out.
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", prog=prog)
     inventory = commands.add_parser(
         "inventory",
         help="build and show the hardware inventory",
@@ -319,6 +320,8 @@ def run_inventory(args: argparse.Namespace, stdout: Optional[TextIO], stderr: Te
         guid = args.guid.encode("utf-8")
     except UnicodeEncodeError:
         raise UsageError("--guid must be text that can be written as UTF-8") from None
+    if args.types and args.format in ("raw", "view"):
+        raise UsageError(f"--type applies to the text and json formats, not {args.format}")
     notice = None
     notes: List[str] = []
     try:

@@ -233,13 +233,10 @@ def _memory_arrays(report: _Report, decoded: Dict[str, Any]) -> None:
     capacity = totals.get("memory_capacity_bytes")
     report.field("Maximum capacity", UNKNOWN if capacity is None else human_bytes(capacity))
     report.field("Slots", f"{totals['memory_slots_populated']} of {totals['memory_slots']} populated")
-    report.field("Error correction", ecc_of(decoded.get("physical_memory_arrays", [])) or UNKNOWN)
+    from brantel.selection import ecc_of
 
-
-def ecc_of(arrays: List[Dict[str, Any]]) -> Optional[str]:
-    """The error correction of the arrays used as system memory when all say the same; None otherwise."""
-    kinds = {array.get("error_correction_type") for array in arrays if array.get("use") == "System memory"}
-    return kinds.pop() if len(kinds) == 1 else None
+    ecc = ecc_of(decoded.get("physical_memory_arrays", []))
+    report.field("Error correction", ecc or "unknown or not the same in every array")
 
 
 def _slots(report: _Report, slots: List[Dict[str, Any]]) -> None:
