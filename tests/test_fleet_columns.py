@@ -96,3 +96,34 @@ def test_an_earlier_database_gains_the_columns_in_place(folder, tmp_path, make, 
         assert found == {**EXPECTED, **{name: (None,) * len(NEW_COLUMNS) for name in old_paths}}
         with contextlib.closing(sqlite3.connect(str(database))) as db:
             assert db.execute("PRAGMA user_version").fetchone()[0] == write_sqlite.SCHEMA_VERSION == 3
+
+
+# --- the partial decode the rows read ----------------------------------------------------------
+
+TABLES = [sources.sample_blob()] + [path.read_bytes() for path in sorted(DATA.glob("*.bin"))]
+
+
+@pytest.mark.parametrize("data", TABLES + [TABLES[0][:300], TABLES[0][:2] + b"\x04\x01" + TABLES[0][4:]],
+                         ids=lambda data: "%d bytes" % len(data))
+def test_a_partial_decode_holds_the_asked_types_as_the_whole_one_does(data):
+    from brantel._inventory_decoder import decode, decode_types
+    from brantel.fleet.machine_rows import ROW_TYPES
+
+    whole, part = decode(data), decode_types(data, ROW_TYPES)
+    for key in ("bios", "system", "processors", "physical_memory_arrays", "memory_devices", "ipmi_devices",
+                "tpm_devices"):
+        assert part[key] == whole[key]
+    for key in ("memory_bytes", "memory_capacity_bytes", "memory_slots", "memory_slots_populated",
+                "processor_sockets", "processors_populated", "processors_enabled"):
+        assert part["totals"][key] == whole["totals"][key]
+    assert part["caches"] == part["other_structures"] == part["end_of_table"] == []
+    assert set(part["warnings"]) <= set(whole["warnings"])
+
+
+@pytest.mark.parametrize("types, error", [((256,), ValueError), ((-1,), ValueError), (("4",), TypeError),
+                                          (4, TypeError)])
+def test_a_partial_decode_refuses_what_is_no_type(types, error):
+    from brantel._inventory_decoder import decode_types
+
+    with pytest.raises(error):
+        decode_types(TABLES[0], types)

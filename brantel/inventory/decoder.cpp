@@ -130,8 +130,8 @@ bool all_zero(const std::uint8_t* bytes, std::size_t size) noexcept {
 
 class Decoder {
 public:
-    Decoder(std::uint8_t major, std::uint8_t minor, bool with_probe)
-        : warnings_(new_list()), reader_(major, minor, warnings_.get()), with_probe_(with_probe) {}
+    Decoder(std::uint8_t major, std::uint8_t minor, bool with_probe, const TypeSet* only)
+        : warnings_(new_list()), reader_(major, minor, warnings_.get()), with_probe_(with_probe), only_(only) {}
 
     PyObject* decode(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size);
 
@@ -150,6 +150,7 @@ private:
     OwnedRef other_, inactive_, end_of_table_;
     Totals totals_;
     bool with_probe_;
+    const TypeSet* only_;
     OwnedRef probes_;
 };
 
@@ -221,6 +222,7 @@ PyObject* Decoder::generic(const Structure& s) {
 }
 
 void Decoder::place(const Structure& s) {
+    if (only_ != nullptr && !only_->test(s.type)) return;
     if (s.type == 126 || s.type == 127) {
         OwnedRef record = OwnedRef::checked(generic(s));
         append((s.type == 126 ? inactive_ : end_of_table_).get(), record.get());
@@ -349,12 +351,12 @@ bool prepare_decoder() {
 }
 
 PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_t* table, std::size_t size,
-                       bool with_probe) {
+                       bool with_probe, const TypeSet* only) {
     try {
         // 2.31 and 2.33 are firmware mistakes for 2.3: every version rule reads 2.3.
         const std::uint8_t rule_minor = major == 2 && (minor == 31 || minor == 33) ? 3 : minor;
         compat::GcPause pause;
-        Decoder decoder(major, rule_minor, with_probe);
+        Decoder decoder(major, rule_minor, with_probe, only);
         return decoder.decode(major, minor, table, size);
     } catch (const PyError&) {
         return nullptr;

@@ -21,7 +21,7 @@
 namespace brantel::inventory {
 namespace {
 
-PyObject* decode_blob(PyObject* blob, bool with_probe) {
+PyObject* decode_blob(PyObject* blob, bool with_probe, const decoded::TypeSet* only = nullptr) {
     Py_buffer view;
     if (PyObject_GetBuffer(blob, &view, PyBUF_SIMPLE) < 0) return nullptr;
     PyObject* result = nullptr;
@@ -32,13 +32,34 @@ PyObject* decode_blob(PyObject* blob, bool with_probe) {
                      "an SMBIOS blob starts with its major and minor version bytes; this one has %zu byte%s", size,
                      size == 1 ? "" : "s");
     else
-        result = decoded::decode_table(data[0], data[1], data + 2, size - 2, with_probe);
+        result = decoded::decode_table(data[0], data[1], data + 2, size - 2, with_probe, only);
     PyBuffer_Release(&view);
     return result;
 }
 
 PyObject* decode(PyObject*, PyObject* blob) { return decode_blob(blob, false); }
 PyObject* probe(PyObject*, PyObject* blob) { return decode_blob(blob, true); }
+
+PyObject* decode_types(PyObject*, PyObject* args) {
+    PyObject* blob = nullptr;
+    PyObject* types = nullptr;
+    if (!PyArg_ParseTuple(args, "OO:decode_types", &blob, &types)) return nullptr;
+    decoded::TypeSet only;
+    OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(types));
+    if (!iterator) return nullptr;
+    while (PyObject* item = PyIter_Next(iterator.get())) {
+        const long type = PyLong_AsLong(item);
+        Py_DECREF(item);
+        if (type == -1 && PyErr_Occurred()) return nullptr;
+        if (type < 0 || type > 255) {
+            PyErr_Format(PyExc_ValueError, "a structure type is a number from 0 to 255, not %ld", type);
+            return nullptr;
+        }
+        only.set(static_cast<std::size_t>(type));
+    }
+    if (PyErr_Occurred()) return nullptr;
+    return decode_blob(blob, false, &only);
+}
 
 const char* kind_of(const Field& f) {
     switch (f.source) {
@@ -162,6 +183,9 @@ PyObject* layouts(PyObject*, PyObject*) {
 PyMethodDef METHODS[] = {
     {"decode", decode, METH_O,
      "decode(blob, /)\n--\n\nThe decoded inventory of an SMBIOS blob (major version, minor version, table) as a dict."},
+    {"decode_types", decode_types, METH_VARARGS,
+     "decode_types(blob, types, /)\n--\n\ndecode(), reading only the structures whose type is in types; the "
+     "others are left out of the lists, the totals and the warnings."},
     {"rendered_layouts", rendered_layouts, METH_NOARGS,
      "rendered_layouts()\n--\n\n{list key: (type id, ((field name, kind), ...))} of the rendered inventory's records."},
     {"layouts", layouts, METH_NOARGS,
