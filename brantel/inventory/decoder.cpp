@@ -2,6 +2,7 @@
 // into a record by its type's rows.
 #include "decoder.hpp"
 
+#include <cstring>
 #include <iterator>
 #include <new>
 #include <vector>
@@ -41,13 +42,27 @@ PyObject* keys[KEY_COUNT];
 // template record holding every key in order with None (copying a finished
 // key table is cheaper than growing a dict key by key) ---
 
+// When a row's value must be read again for a record copied from the last
+// one of its type (Decoder::record): values that are lists are never shared.
+enum class Refresh : std::uint8_t { Never, WhenStringsDiffer, Always };
+
 struct PreparedRows {
     const Row* rows = nullptr;
     std::size_t count = 0;
     std::vector<PyObject*> keys;
     std::vector<const std::vector<PyObject*>*> names;
+    std::vector<Refresh> refresh;
     PyObject* record = nullptr;
 };
+
+Refresh refresh_of(const Row& row) {
+    if (row.kind == Kind::Bits || row.kind == Kind::StringList) return Refresh::Always;
+    if (row.kind == Kind::Custom && row.shape != Shape::Int && row.shape != Shape::Text &&
+        row.shape != Shape::Bool && row.shape != Shape::Enum)
+        return Refresh::Always;
+    if (row.kind == Kind::String || row.kind == Kind::Custom) return Refresh::WhenStringsDiffer;
+    return Refresh::Never;
+}
 
 struct PreparedType {
     const TypeEntry* entry = nullptr;
@@ -73,6 +88,7 @@ void prepare_rows(PreparedRows& out, const Row* rows, std::size_t count, bool wi
         const std::vector<PyObject*>* names = nullptr;
         if (rows[k].names != nullptr && (names = intern_names(*rows[k].names)) == nullptr) throw PyError();
         out.names.push_back(names);
+        out.refresh.push_back(refresh_of(rows[k]));
         check_status(PyDict_SetItem(out.record, out.keys.back(), Py_None));
     }
     if (items_key != nullptr) check_status(PyDict_SetItem(out.record, items_key, Py_None));
@@ -151,6 +167,19 @@ private:
     Totals totals_;
     bool with_probe_;
     OwnedRef probes_;
+
+    // The last record of each type and what it was read from: a structure
+    // that repeats it (tables hold rows of identical processors, caches and
+    // memory devices) starts from a copy of it, see record().
+    struct Previous {
+        PyObject* record = nullptr;  // borrowed: its list holds it
+        const std::uint8_t* bytes = nullptr;
+        std::uint8_t length = 0;
+        const std::uint8_t* set = nullptr;
+        std::size_t set_size = 0;
+    };
+    Previous previous_[LAST_DEFINED_TYPE + 1];
+    PyObject* repeat(const PreparedType& type, const Structure& s, const Previous& previous);
 };
 
 // The items of a type's item rule: the count byte (or as many as fit), the size byte (or fixed size).
@@ -195,18 +224,66 @@ PyObject* Decoder::item_list(const PreparedType& type, const Structure& s) {
     return list.release();
 }
 
+// A row's value depends only on the structure's length, its formatted bytes
+// (the handle aside), its strings and the version; a custom function's too (its
+// contract). So a structure whose length and bytes repeat the last record of its
+// type, which warned of nothing, gets a copy of that record, with only its
+// handle, its lists and, where the strings differ, its string and custom rows
+// read again. The record is the one a full read gives.
 PyObject* Decoder::record(const PreparedType& type, const Structure& s) {
-    OwnedRef record = OwnedRef::checked(PyDict_Copy(type.fields.record));
-    fill(record.get(), keys[K_handle], integer(s.handle));
+    Previous* previous = &type == &probe ? nullptr : &previous_[type.entry->type];
+    const Py_ssize_t warned = PyList_GET_SIZE(warnings_.get());
+    OwnedRef record;
+    if (previous != nullptr && previous->record != nullptr && previous->length == s.length &&
+        std::memcmp(previous->bytes, s.bytes, 2) == 0 &&
+        std::memcmp(previous->bytes + 4, s.bytes + 4, s.length - 4u) == 0) {
+        record = OwnedRef::checked(repeat(type, s, *previous));
+    } else {
+        record = OwnedRef::checked(PyDict_Copy(type.fields.record));
+        fill(record.get(), keys[K_handle], integer(s.handle));
+        reader_.begin(type.entry->key);
+        const Items* items = type.entry->rows->items;
+        std::size_t shift = 0;
+        if (items != nullptr) {
+            const ItemGeometry g = geometry(*items, s);
+            shift = g.count * g.size;
+            if (type.items_key != nullptr) fill(record.get(), type.items_key, item_list(type, s));
+        }
+        read_rows(record.get(), type.fields, s, 0, s.length, shift);
+    }
+    if (previous != nullptr) {
+        if (PyList_GET_SIZE(warnings_.get()) == warned)
+            *previous = Previous{record.get(), s.bytes, s.length, s.strings.set_begin(), s.strings.set_size()};
+        else
+            previous->record = nullptr;
+    }
+    return record.release();
+}
+
+PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Previous& previous) {
+    const bool same_strings = previous.set_size == s.strings.set_size() &&
+                              std::memcmp(previous.set, s.strings.set_begin(), previous.set_size) == 0;
+    OwnedRef record = OwnedRef::checked(PyDict_Copy(previous.record));
+    check_status(PyDict_SetItem(record.get(), keys[K_handle], OwnedRef::checked(integer(s.handle)).get()));
     reader_.begin(type.entry->key);
     const Items* items = type.entry->rows->items;
     std::size_t shift = 0;
     if (items != nullptr) {
         const ItemGeometry g = geometry(*items, s);
         shift = g.count * g.size;
-        if (type.items_key != nullptr) fill(record.get(), type.items_key, item_list(type, s));
+        if (type.items_key != nullptr)
+            check_status(PyDict_SetItem(record.get(), type.items_key, OwnedRef::checked(item_list(type, s)).get()));
     }
-    read_rows(record.get(), type.fields, s, 0, s.length, shift);
+    const PreparedRows& rows = type.fields;
+    for (std::size_t k = 0; k < rows.count; ++k) {
+        const Refresh refresh = rows.refresh[k];
+        if (refresh == Refresh::Never || (refresh == Refresh::WhenStringsDiffer && same_strings)) continue;
+        const Row& row = rows.rows[k];
+        const std::size_t moved = row.shifted ? shift : 0;
+        if (moved + row.guard > s.length) continue;  // None in the copy, as in the last record
+        OwnedRef value = OwnedRef::checked(reader_.value(s, row, rows.names[k], moved + row.offset));
+        check_status(PyDict_SetItem(record.get(), rows.keys[k], value.get()));
+    }
     return record.release();
 }
 
