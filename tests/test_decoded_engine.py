@@ -218,8 +218,17 @@ def test_hostile_strings_are_data(text):
 
 
 def test_a_string_that_is_not_utf8_is_replaced_with_a_warning_in_a_list_too():
-    record = probe(strings=[b"ok", b"bad \xff\xfe", b"\xc0\x80"])
-    assert record["strings"] == ["ok", "bad \ufffd\ufffd", "\ufffd\ufffd"]
+    table = structure(200, PROBE_FIELDS, strings=[b"ok", b"bad \xff\xfe", b"\xc0\x80"])
+    document = _probe(blob(table))
+    assert document["probes"][0]["strings"] == ["ok", "bad \ufffd\ufffd", "\ufffd\ufffd"]
+    assert len(document["warnings"]) == 3  # the two in the list, and the "after" row (string 2)
+
+
+def test_the_strings_of_a_generic_record_are_replaced_without_a_warning():
+    # Vendors keep binary data in the strings of their own types.
+    document = brantel.decode(blob(structure(208, {4: 1}, strings=[b"\x01\xff\x80", b"text"])))
+    assert document["other_structures"][0]["strings"] == ["\x01\ufffd\ufffd", "text"]
+    assert document["warnings"] == []
 
 
 # --- faults mended --------------------------------------------------------------------
