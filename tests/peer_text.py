@@ -312,18 +312,6 @@ def _handle_lines(value):
     return [int(line, 16) for line in value.lines if re.match(r"0x[0-9A-Fa-f]{4}$", line)]
 
 
-def _contained_elements(value):
-    elements = []
-    for line in value.lines:
-        match = re.match(r"(.*) \((\d+)(?:-(\d+))?\)$", line)
-        if match is None:
-            return NOT_COMPARED
-        name = None if match.group(1).startswith("<OUT OF SPEC>") else match.group(1)
-        least = int(match.group(2))
-        elements.append({"type": name, "minimum": least, "maximum": int(match.group(3) or least)})
-    return elements
-
-
 def _short_family(name):
     """A family name of the reference as the peer shortens it."""
     name = re.sub(r"^(Intel|AMD) ", "", name)
@@ -381,7 +369,6 @@ NORMALISERS.update({
     (2, "chassis_handle"): _handle,
     (2, "contained_object_handles"): _handle_lines,
     (3, "security_status"): as_name,
-    (3, "contained_elements"): _contained_elements,
     (4, "family"): _family,
     (4, "voltage_mv"): _voltage,
     (4, "upgrade"): _upgrade,

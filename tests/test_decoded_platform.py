@@ -106,7 +106,7 @@ def chassis(fields, length, strings=("Maker", "SKU-1")):
       {"type": "System Enclosure or Chassis", "minimum": 0, "maximum": 0}]),
     (b"\x00\x00\x00", 1, 3, [{"type": None, "minimum": 0, "maximum": 0}]),  # board type 0: no name
     (b"\xD5\xFF\xFF", 1, 3, [{"type": None, "minimum": 255, "maximum": 255}]),  # structure type 85: undefined
-    (b"\x0A\x01", 1, 2, []),  # records too short to hold an element
+    (b"\x0A\x01", 1, 2, [{"type": "Motherboard", "minimum": 1, "maximum": None}]),  # a record cut short
 ])
 def test_contained_elements_and_the_sku_after_them(elements, count, size, expected):
     fields = {0x13: count, 0x14: size, 0x15: elements, 0x15 + len(elements): 2}

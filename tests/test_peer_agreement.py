@@ -129,8 +129,6 @@ def test_a_disagreement_and_a_missing_structure_are_found(tmp_path):
      ["ACPI is supported"], True),
     ((2, "chassis_handle"), "0xFFFF", [], None, True),
     ((2, "contained_object_handles"), "2", ["0x0010", "0x0011"], [16, 17], True),
-    ((3, "contained_elements"), "2", ["Motherboard (1-2)", "<OUT OF SPEC> (0)"],
-     [{"type": "Motherboard", "minimum": 1, "maximum": 2}, {"type": None, "minimum": 0, "maximum": 0}], True),
 ])
 def test_normalisers_of_names_the_peer_spells_its_own_way(key, text, lines, ours, agrees):
     theirs = peer_text.NORMALISERS[key](peer_text.PeerValue(text, lines))

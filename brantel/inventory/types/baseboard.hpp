@@ -9,11 +9,11 @@ namespace brantel::inventory::decoded {
 
 // The contained object handles: as many as the count byte says and the
 // structure holds.
-inline PyObject* contained_object_handles(Reader&, const Structure& s, const Row& row) {
-    const std::size_t count = s.bytes[row.offset];
+inline PyObject* contained_object_handles(Reader& reader, const Structure& s, const Row&) {
+    const std::size_t at = reader.at(), count = s.bytes[at];
     OwnedRef list = OwnedRef::checked(PyList_New(0));
-    for (std::size_t k = 0; k < count && holds(s, row.offset + 1 + 2 * k, 2); ++k) {
-        OwnedRef handle = OwnedRef::checked(integer(read_raw(s, row.offset + 1 + 2 * k, 2)));
+    for (std::size_t k = 0; k < count && holds(s, at + 1 + 2 * k, 2); ++k) {
+        OwnedRef handle = OwnedRef::checked(integer(read_raw(s, at + 1 + 2 * k, 2)));
         if (PyList_Append(list.get(), handle.get()) < 0) throw PyError();
     }
     return list.release();

@@ -12,8 +12,8 @@ namespace brantel::inventory::decoded {
 // size word, whose bits 15:14 give the unit (MiB, GiB; others reserved) of
 // bits 13:0. A structure too short for that word keeps the older reading of
 // 0xFF, 16 MiB.
-inline PyObject* bios_rom_size(Reader&, const Structure& s, const Row& row) {
-    const std::uint64_t code = read_raw(s, row.offset, 1);
+inline PyObject* bios_rom_size(Reader& reader, const Structure& s, const Row&) {
+    const std::uint64_t code = read_raw(s, reader.at(), 1);
     if (code != 0xFF) return integer((code + 1) * 64 * KIB);
     if (!holds(s, 0x18, 2)) return integer(16 * MIB);
     const std::uint64_t extended = read_raw(s, 0x18, 2);
@@ -24,8 +24,8 @@ inline PyObject* bios_rom_size(Reader&, const Structure& s, const Row& row) {
 
 // The runtime image runs from the starting segment to the 1 MiB line; a
 // segment of 0 (firmware that has no such image) leaves it unknown.
-inline PyObject* bios_runtime_size(Reader&, const Structure& s, const Row& row) {
-    const std::uint64_t segment = read_raw(s, row.offset, 2);
+inline PyObject* bios_runtime_size(Reader& reader, const Structure& s, const Row&) {
+    const std::uint64_t segment = read_raw(s, reader.at(), 2);
     if (segment == 0) return none();
     return integer((0x10000 - segment) * 16);
 }

@@ -18,11 +18,11 @@ inline PyObject* cache_size_of(const Structure& s, std::size_t word_at, std::siz
     }
     return integer((word & 0x7FFF) * (word & 0x8000 ? 64 * KIB : KIB));
 }
-inline PyObject* cache_maximum_size(Reader&, const Structure& s, const Row& row) {
-    return cache_size_of(s, row.offset, 0x13);
+inline PyObject* cache_maximum_size(Reader& reader, const Structure& s, const Row&) {
+    return cache_size_of(s, reader.at(), 0x13);
 }
-inline PyObject* cache_installed_size(Reader&, const Structure& s, const Row& row) {
-    return cache_size_of(s, row.offset, 0x17);
+inline PyObject* cache_installed_size(Reader& reader, const Structure& s, const Row&) {
+    return cache_size_of(s, reader.at(), 0x17);
 }
 
 inline constexpr Row CACHE_FIELDS[] = {

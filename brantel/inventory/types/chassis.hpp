@@ -9,23 +9,19 @@
 
 namespace brantel::inventory::decoded {
 
-// Contained elements: n records of m bytes from 0x15 (n at 0x13, m at 0x14).
-// Byte 0 names the element: bit 7 set, a structure type (bits 6:0); clear, a
-// board type. Bytes 1 and 2: the least and most of it the chassis can hold.
-// Records shorter than 3 bytes, and records past the structure, are not read.
-inline PyObject* chassis_contained_elements(Reader& reader, const Structure& s, const Row&) {
-    const std::size_t count = s.bytes[0x13], size = s.bytes[0x14];
-    OwnedRef list = OwnedRef::checked(PyList_New(0));
-    for (std::size_t k = 0; size >= 3 && k < count && holds(s, 0x15 + k * size, size); ++k) {
-        const std::uint8_t* element = s.bytes + 0x15 + k * size;
-        OwnedRef type = OwnedRef::checked(element[0] & 0x80 ? reader.name(STRUCTURE_TYPES, element[0] & 0x7F)
-                                                            : reader.name(BOARD_TYPES, element[0]));
-        OwnedRef record = OwnedRef::checked(Py_BuildValue("{s:O,s:i,s:i}", "type", type.get(), "minimum",
-                                                          int{element[1]}, "maximum", int{element[2]}));
-        if (PyList_Append(list.get(), record.get()) < 0) throw PyError();
-    }
-    return list.release();
+// A contained element's type byte: bit 7 set, a structure type (bits 6:0);
+// clear, a board type.
+inline PyObject* contained_element_type(Reader& reader, const Structure& s, const Row&) {
+    const std::uint8_t code = s.bytes[reader.at()];
+    return code & 0x80 ? reader.name(STRUCTURE_TYPES, code & 0x7F) : reader.name(BOARD_TYPES, code);
 }
+
+// One contained element: its type, and the least and most of it the chassis holds.
+inline constexpr Row CHASSIS_ELEMENT_FIELDS[] = {
+    custom("type", "Contained Element Type", 0x00, 1, contained_element_type, Shape::Text),
+    integer("minimum", "Contained Element Minimum", 0x01, 1),
+    integer("maximum", "Contained Element Maximum", 0x02, 1),
+};
 
 inline constexpr Row CHASSIS_FIELDS[] = {
     string("manufacturer", "Manufacturer", 0x04),
@@ -44,10 +40,10 @@ inline constexpr Row CHASSIS_FIELDS[] = {
     integer("number_of_power_cords", "Number Of Power Cords", 0x12, 1).unknown(0),
     integer("contained_element_count", "Contained Elements", 0x13, 1),
     integer("contained_element_record_length", nullptr, 0x14, 1),
-    custom("contained_elements", "Contained Elements", 0x13, 2, chassis_contained_elements, Shape::Records),
 };
-// The SKU follows the n contained elements of m bytes (n at 0x13, m at 0x14).
-inline constexpr Items CHASSIS_ITEMS = placement_items(0x15, 0x13, 0x14);
+// n contained elements of m bytes from 0x15 (n at 0x13, m at 0x14); the SKU follows them.
+inline constexpr Items CHASSIS_ITEMS =
+    items("contained_elements", "Contained Elements", 0x15, 0x13, 0x14, 3, CHASSIS_ELEMENT_FIELDS);
 inline constexpr TypeRows CHASSIS_ROWS = rows(CHASSIS_FIELDS, &CHASSIS_ITEMS);
 
 }  // namespace brantel::inventory::decoded

@@ -9,15 +9,15 @@
 namespace brantel::inventory::decoded {
 
 // The CPU status (bits 2:0) of a populated socket (bit 6); null when empty.
-inline PyObject* processor_status(Reader& reader, const Structure& s, const Row& row) {
-    const std::uint64_t status = read_raw(s, row.offset, 1);
+inline PyObject* processor_status(Reader& reader, const Structure& s, const Row&) {
+    const std::uint64_t status = read_raw(s, reader.at(), 1);
     if ((status & 0x40) == 0) return none();
     return reader.name(PROCESSOR_STATES, status & 0x07);
 }
 
 // The family byte; 0xFE: the family 2 word at 0x28 (2.6 on) holds it.
-inline PyObject* processor_family(Reader& reader, const Structure& s, const Row& row) {
-    const std::uint64_t family = read_raw(s, row.offset, 1);
+inline PyObject* processor_family(Reader& reader, const Structure& s, const Row&) {
+    const std::uint64_t family = read_raw(s, reader.at(), 1);
     if (family != 0xFE) return reader.name(PROCESSOR_FAMILIES, family);
     return holds(s, 0x28, 2) ? reader.name(PROCESSOR_FAMILIES, read_raw(s, 0x28, 2)) : none();
 }
@@ -25,8 +25,8 @@ inline PyObject* processor_family(Reader& reader, const Structure& s, const Row&
 // Voltage: bit 7 set, bits 6:0 are the current voltage in tenths of a volt;
 // clear, bits 0-2 flag the supported 5 V, 3.3 V and 2.9 V (bit 3 and bits
 // 4-6 reserved): their list in mV, or null when no bit is set.
-inline PyObject* processor_voltage(Reader&, const Structure& s, const Row& row) {
-    const std::uint64_t code = read_raw(s, row.offset, 1);
+inline PyObject* processor_voltage(Reader& reader, const Structure& s, const Row&) {
+    const std::uint64_t code = read_raw(s, reader.at(), 1);
     if (code & 0x80) return integer((code & 0x7F) * 100);
     if ((code & 0x07) == 0) return none();
     static constexpr unsigned LEGACY_MV[] = {5000, 3300, 2900};

@@ -9,8 +9,8 @@ namespace brantel::inventory::decoded {
 
 // The processor-specific data: as many bytes from 0x08 as the block length
 // (0x06) says, cut at the end of the structure.
-inline PyObject* processor_specific_data(Reader&, const Structure& s, const Row& row) {
-    const std::size_t wanted = s.bytes[row.offset], first = 0x08;
+inline PyObject* processor_specific_data(Reader& reader, const Structure& s, const Row&) {
+    const std::size_t wanted = s.bytes[reader.at()], first = 0x08;
     const std::size_t held = s.length > first ? s.length - first : 0;
     return Reader::hex(s.bytes + first, wanted < held ? wanted : held);
 }
