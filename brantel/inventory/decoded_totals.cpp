@@ -39,9 +39,13 @@ void ByteSum::carry() {
 }
 
 namespace {
-// record[key], borrowed (None when absent).
-PyObject* field(PyObject* record, const char* key) {
-    PyObject* value = PyDict_GetItemString(record, key);
+// record[key], borrowed (None when absent); the key is interned on first use.
+template <std::size_t N>
+PyObject* field(PyObject* record, const char (&key)[N]) {
+    static PyObject* interned = PyUnicode_InternFromString(key);  // kept for the process
+    if (interned == nullptr) throw PyError();
+    PyObject* value = PyDict_GetItemWithError(record, interned);
+    if (value == nullptr && PyErr_Occurred()) throw PyError();
     return value == nullptr ? Py_None : value;
 }
 

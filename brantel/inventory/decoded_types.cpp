@@ -3,6 +3,8 @@
 // whose rows are NOT_DECODED gives generic records in other_structures.
 #include "decoded_types.hpp"
 
+#include "record_layouts.hpp"
+
 #include "types/bios.hpp"
 #include "types/system.hpp"
 #include "types/baseboard.hpp"
@@ -114,6 +116,86 @@ constexpr bool in_type_order() {
 static_assert(in_type_order(), "one registry line per type, in numeric order");
 static_assert(std::size(REGISTRY) == LAST_DEFINED_TYPE + 1);
 }  // namespace
+
+// --- one home for every offset: the rendered inventory's rows that name a fact
+// of the decoded tables sit where the decoded row does, with the same width ---
+
+constexpr bool same_text(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// (No pointer comparisons: gcc's sanitizer builds refuse them in constant expressions.)
+constexpr bool same_place(const RecordLayout& layout, const char* field, const TypeRows& rows, const char* key) {
+    for (std::size_t k = 0; k < layout.count; ++k) {
+        if (!same_text(layout.fields[k].name, field)) continue;
+        for (std::size_t j = 0; j < rows.count; ++j)
+            if (same_text(rows.rows[j].key, key))
+                return layout.fields[k].offset == rows.rows[j].offset && layout.fields[k].width == rows.rows[j].width;
+    }
+    return false;
+}
+
+struct SharedFact {
+    const RecordLayout* layout;
+    const char* field;
+    const TypeRows* rows;
+    const char* key;
+};
+
+// clang-format off
+constexpr SharedFact SHARED_FACTS[] = {
+    {&BIOS, "bios_vendor", &BIOS_ROWS, "vendor"},
+    {&SYSTEM, "system_manufacturer", &SYSTEM_ROWS, "manufacturer"},
+    {&SYSTEM, "system_product_name", &SYSTEM_ROWS, "product"},
+    {&SYSTEM, "system_serial_number", &SYSTEM_ROWS, "serial_number"},
+    {&SYSTEM, "system_uuid", &SYSTEM_ROWS, "uuid"},
+    {&SYSTEM, "system_uuid", &SYSTEM_ROWS, "uuid_stored"},
+    {&SYSTEM, "system_sku_number", &SYSTEM_ROWS, "sku"},
+    {&SYSTEM, "system_family", &SYSTEM_ROWS, "family"},
+    {&BASEBOARD, "baseboard_manufacturer", &BASEBOARD_ROWS, "manufacturer"},
+    {&BASEBOARD, "baseboard_product", &BASEBOARD_ROWS, "product"},
+    {&BASEBOARD, "baseboard_version", &BASEBOARD_ROWS, "version"},
+    {&BASEBOARD, "baseboard_serial_number", &BASEBOARD_ROWS, "serial_number"},
+    {&BASEBOARD, "baseboard_board_type", &BASEBOARD_ROWS, "type"},
+    {&CHASSIS, "chassis_manufacturer", &CHASSIS_ROWS, "manufacturer"},
+    {&CHASSIS, "chassis_type", &CHASSIS_ROWS, "type"},
+    {&CHASSIS, "chassis_version", &CHASSIS_ROWS, "version"},
+    {&CHASSIS, "chassis_serial_number", &CHASSIS_ROWS, "serial_number"},
+    {&CHASSIS, "chassis_asset_tag", &CHASSIS_ROWS, "asset_tag"},
+    {&CHASSIS, "chassis_sku_number", &CHASSIS_ROWS, "sku"},
+    {&PROCESSOR, "cpu_socket_designation", &PROCESSOR_ROWS, "socket"},
+    {&PROCESSOR, "cpu_manufacturer", &PROCESSOR_ROWS, "manufacturer"},
+    {&PROCESSOR, "cpu_max_speed", &PROCESSOR_ROWS, "max_speed_mhz"},
+    {&PROCESSOR, "cpu_status", &PROCESSOR_ROWS, "status"},
+    {&PROCESSOR, "cpu_serial_number", &PROCESSOR_ROWS, "serial_number"},
+    {&PROCESSOR, "cpu_part_number", &PROCESSOR_ROWS, "part_number"},
+    {&PROCESSOR, "cpu_core_count", &PROCESSOR_ROWS, "core_count"},
+    {&PROCESSOR, "cpu_core_enabled", &PROCESSOR_ROWS, "core_enabled"},
+    {&PROCESSOR, "cpu_thread_count", &PROCESSOR_ROWS, "thread_count"},
+    {&MEMORY_MODULE, "mm_socket_designation", &MEMORY_MODULE_ROWS, "socket"},
+    {&MEMORY_MODULE, "mm_installed_size", &MEMORY_MODULE_ROWS, "installed_size_bytes"},
+    {&MEMORY_MODULE, "mm_enabled_size", &MEMORY_MODULE_ROWS, "enabled_size_bytes"},
+    {&MEMORY_DEVICE, "md_form_factor", &MEMORY_DEVICE_ROWS, "form_factor"},
+    {&MEMORY_DEVICE, "md_device_set_id", &MEMORY_DEVICE_ROWS, "set"},
+    {&MEMORY_DEVICE, "md_device_locator", &MEMORY_DEVICE_ROWS, "locator"},
+    {&MEMORY_DEVICE, "md_bank_locator", &MEMORY_DEVICE_ROWS, "bank_locator"},
+    {&MEMORY_DEVICE, "md_memory_type", &MEMORY_DEVICE_ROWS, "type"},
+    {&MEMORY_DEVICE, "md_max_speed", &MEMORY_DEVICE_ROWS, "speed_mts"},
+    {&MEMORY_DEVICE, "md_manufacturer", &MEMORY_DEVICE_ROWS, "manufacturer"},
+    {&MEMORY_DEVICE, "md_serial_number", &MEMORY_DEVICE_ROWS, "serial_number"},
+    {&MEMORY_DEVICE, "md_part_number", &MEMORY_DEVICE_ROWS, "part_number"},
+    {&MEMORY_DEVICE, "md_attributes", &MEMORY_DEVICE_ROWS, "rank"},
+    {&MEMORY_DEVICE, "md_size", &MEMORY_DEVICE_ROWS, "size_bytes"},
+};
+// clang-format on
+
+constexpr bool shared_facts_agree() {
+    for (const SharedFact& fact : SHARED_FACTS)
+        if (!same_place(*fact.layout, fact.field, *fact.rows, fact.key)) return false;
+    return true;
+}
+static_assert(shared_facts_agree(), "a rendered row and the decoded row of the same fact disagree on offset or width");
 
 const TypeEntry* type_entry(unsigned type) noexcept {
     return type < std::size(REGISTRY) ? &REGISTRY[type] : nullptr;

@@ -63,9 +63,17 @@ TextCache::~TextCache() {
 
 PyObject* TextCache::find(const std::uint8_t* bytes, std::size_t size, std::size_t& where) const noexcept {
     if (size > MAX_SIZE) return nullptr;
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t k = 0; k < size; ++k) hash = (hash ^ bytes[k]) * 16777619u;
-    where = hash % SLOTS;
+    // The size and the first and last eight bytes choose the slot (a slot
+    // shared by two texts only costs a miss): no loop over every byte.
+    std::uint64_t head = 0, tail = 0;
+    if (size >= 8) {
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + size - 8, 8);
+    } else {
+        std::memcpy(&head, bytes, size);
+    }
+    const std::uint64_t mixed = (head * 0x9E3779B97F4A7C15u) ^ (tail * 0xC2B2AE3D27D4EB4Fu) ^ size;
+    where = static_cast<std::size_t>((mixed ^ (mixed >> 29)) % SLOTS);
     const Slot& slot = slots_[where];
     if (slot.text == nullptr || slot.size != size || std::memcmp(slot.bytes, bytes, size) != 0) return nullptr;
     Py_INCREF(slot.text);
@@ -165,8 +173,21 @@ PyObject* Reader::uuid(const std::uint8_t* b) const {
 }
 
 PyObject* Reader::hex(const std::uint8_t* bytes, std::size_t size) {
+    // Two digits per byte from one table lookup: generic records are mostly hex.
+    static const auto PAIRS = [] {
+        struct Pairs {
+            char text[512];
+        } pairs{};
+        static constexpr char DIGITS[] = "0123456789abcdef";
+        for (int k = 0; k < 256; ++k) {
+            pairs.text[2 * k] = DIGITS[k >> 4];
+            pairs.text[2 * k + 1] = DIGITS[k & 0x0F];
+        }
+        return pairs;
+    }();
     PyObject* result = check(PyUnicode_New(static_cast<Py_ssize_t>(2 * size), 127));
-    hex_digits(bytes, size, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result)));
+    char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result));
+    for (std::size_t k = 0; k < size; ++k) std::memcpy(out + 2 * k, PAIRS.text + 2 * bytes[k], 2);
     return result;
 }
 
@@ -196,7 +217,7 @@ PyObject* Reader::scaled(const Structure& s, const Row& row, std::size_t at, con
     if (row.ext_width != 0 && raw == row.ext_when) {
         if (holds(s, row.ext_offset, row.ext_width)) {
             value = read_raw(s, row.ext_offset, row.ext_width) & row.ext_mask;
-            unit = row.unit;
+            unit = row.ext_unit != 0 ? row.ext_unit : row.unit;
         } else if (row.kind == Kind::Speed) {
             return none();  // "see the extended field", and there is none
         }
@@ -227,6 +248,7 @@ PyObject* Reader::value(const Structure& s, const Row& row, const std::vector<Py
         case Kind::Hex:
             return hex(s.bytes + at, row.width);
         case Kind::Custom:
+            at_ = at;
             return check(row.custom(*this, s, row));
         case Kind::BusAddress: {
             const std::uint64_t segment = read_raw(s, at, 2);

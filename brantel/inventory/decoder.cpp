@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "../toolkit/compat.hpp"
 #include "../toolkit/errors.hpp"
 #include "../toolkit/refs.hpp"
 #include "decoded_probe.hpp"
@@ -352,6 +353,7 @@ PyObject* decode_table(std::uint8_t major, std::uint8_t minor, const std::uint8_
     try {
         // 2.31 and 2.33 are firmware mistakes for 2.3: every version rule reads 2.3.
         const std::uint8_t rule_minor = major == 2 && (minor == 31 || minor == 33) ? 3 : minor;
+        compat::GcPause pause;
         Decoder decoder(major, rule_minor, with_probe);
         return decoder.decode(major, minor, table, size);
     } catch (const PyError&) {
