@@ -154,6 +154,8 @@ def array(handle, use, capacity_kib, length=0x17):
     # Two system arrays and a video array: the video array and its device are no system memory slots.
     ([array(1, 3, 8 * MIB), array(2, 3, 8 * MIB), array(3, 4, MIB), device(10, 1, 8192), device(11, 1, 0),
       device(12, 2, 0xFFFF), device(13, 3, 512), device(14, 0xFFFE, 4096)], (16 * GIB, 3, 1)),
+    # A processor first: its tally reads keys of other records (a key read for the wrong one lost every slot).
+    ([structure(4, {0x18: 0x41}, length=0x1A), array(1, 3, 4 * MIB), device(10, 1, 4096)], (4 * GIB, 1, 1)),
     # Devices before their array count as well; a capacity in an extended field the array lacks is unknown.
     ([device(10, 1, 4096), array(1, 3, 0x80000000, length=0x0F)], (None, 1, 1)),
     ([device(10, 1, 4096)], (None, None, None)),                  # no array: nothing known of slots

@@ -2,6 +2,7 @@
 #include "decoded_totals.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "../toolkit/errors.hpp"
 #include "names/memory.hpp"
@@ -39,10 +40,13 @@ void ByteSum::carry() {
 }
 
 namespace {
-// record[key], borrowed (None when absent); the key is interned on first use.
-template <std::size_t N>
-PyObject* field(PyObject* record, const char (&key)[N]) {
-    static PyObject* interned = PyUnicode_InternFromString(key);  // kept for the process
+// record[key], borrowed (None when absent); each key is interned on first use
+// and kept for the process, found again by its text's address (one static per
+// key length would hand "status" the object of "handle").
+PyObject* field(PyObject* record, const char* key) {
+    static auto* keys = new std::unordered_map<const char*, PyObject*>();
+    PyObject*& interned = (*keys)[key];
+    if (interned == nullptr) interned = PyUnicode_InternFromString(key);
     if (interned == nullptr) throw PyError();
     PyObject* value = PyDict_GetItemWithError(record, interned);
     if (value == nullptr && PyErr_Occurred()) throw PyError();
