@@ -218,8 +218,17 @@ def test_hostile_strings_are_data(text):
 
 
 def test_a_string_that_is_not_utf8_is_replaced_with_a_warning_in_a_list_too():
-    record = probe(strings=[b"ok", b"bad \xff\xfe", b"\xc0\x80"])
-    assert record["strings"] == ["ok", "bad \ufffd\ufffd", "\ufffd\ufffd"]
+    table = structure(200, PROBE_FIELDS, strings=[b"ok", b"bad \xff\xfe", b"\xc0\x80"])
+    document = _probe(blob(table))
+    assert document["probes"][0]["strings"] == ["ok", "bad \ufffd\ufffd", "\ufffd\ufffd"]
+    assert len(document["warnings"]) == 3  # the two in the list, and the "after" row (string 2)
+
+
+def test_the_strings_of_a_generic_record_are_replaced_without_a_warning():
+    # Vendors keep binary data in the strings of their own types.
+    document = brantel.decode(blob(structure(208, {4: 1}, strings=[b"\x01\xff\x80", b"text"])))
+    assert document["other_structures"][0]["strings"] == ["\x01\ufffd\ufffd", "text"]
+    assert document["warnings"] == []
 
 
 # --- faults mended --------------------------------------------------------------------
@@ -314,3 +323,53 @@ def test_a_thousand_damaged_built_tables_give_valid_documents():
             assert VALIDATOR.is_valid(document), bytes(data).hex()
         else:
             assert schema_errors(document, SCHEMA) == []
+
+
+# --- repeated structures: a copy of the last record gives what a full read gives -----
+
+
+def alone(table, version=(3, 4)):
+    """The records of each structure of `table` decoded on its own, in table order."""
+    found = []
+    for piece in split(table):
+        document = _probe(blob(piece, version=version))
+        found += records(document)
+    return found
+
+
+def split(table):
+    pieces, offset = [], 0
+    while offset < len(table):
+        end = table.find(b"\0\0", offset + table[offset + 1]) + 2
+        pieces.append(table[offset:end])
+        offset = end
+    return pieces
+
+
+def records(document):
+    return [record for key, value in document.items() if isinstance(value, list) and key != "warnings"
+            for record in value if "handle" in record]
+
+
+@pytest.mark.parametrize("strings", [["same", "strings"], None], ids=["same strings", "other strings"])
+def test_repeated_structures_decode_as_if_alone(strings):
+    parts = []
+    for handle in range(6):
+        fields = dict(PROBE_FIELDS)
+        if handle == 3:
+            fields[0x04] = (0x4321, 2)  # one that differs in its bytes
+        texts = strings or ["string %d" % handle, "second"]
+        parts.append(structure(200, fields, handle=handle, strings=texts))
+    parts += [structure(17, {0x10: 1, 0x0C: (1024, 2)}, length=0x22, handle=10 + k,
+                        strings=[strings[0] if strings else "DIMM %d" % k]) for k in range(3)]
+    parts += [structure(17, {0x10: 2}, length=0x22, handle=20, strings=["a"])]  # warns: not reused after
+    parts += [structure(17, {0x10: 2}, length=0x22, handle=21, strings=["a"])]
+    table = b"".join(parts)
+    document = _probe(blob(table))
+    by_handle = lambda record: record["handle"]  # noqa: E731
+    assert sorted(records(document), key=by_handle) == sorted(alone(table), key=by_handle)
+    assert len([w for w in document["warnings"] if "string number 2" in w]) == 2
+    # Lists are never shared between two records.
+    first, second = document["probes"][0], document["probes"][1]
+    for key in ("bit_names", "strings", "entries"):
+        assert first[key] is not second[key]

@@ -45,6 +45,9 @@
 //    A truly irregular field: a `custom` row whose function (inline, in the
 //    type's file) reads through the Reader of decoded_values.hpp, at
 //    reader.at() (the row's offset, moved inside an item or after the items).
+//    Its value must depend only on the structure's length, formatted bytes
+//    (not the handle), strings and the version: a structure that repeats the
+//    last one of its type reuses that record's values (decoder.cpp).
 // 2. The registry line of the type (decoded_types.cpp) already names its list
 //    key and title; change it only if the key is wrong.
 // 3. Name tables: names/*.hpp, one `{code, "name"}` table per enumeration of

@@ -90,7 +90,7 @@ void TextCache::keep(std::size_t where, const std::uint8_t* bytes, std::size_t s
 
 // --- the reader ---
 
-PyObject* Reader::decoded_text(const Structure& s, const std::uint8_t* bytes, std::size_t size) {
+PyObject* Reader::decoded_text(const Structure& s, const std::uint8_t* bytes, std::size_t size, bool warn) {
     while (size > 0 && bytes[size - 1] == ' ') --size;
     std::size_t slot = 0;
     if (PyObject* cached = texts_.find(bytes, size, slot)) return cached;
@@ -104,9 +104,10 @@ PyObject* Reader::decoded_text(const Structure& s, const std::uint8_t* bytes, st
     }
     const char* errors = "strict";
     if (!is_strict_utf8(bytes, size)) {
-        warn("structure at offset %zu (type %u, handle 0x%04X): a string is not valid "
-             "UTF-8; undecodable bytes are shown as U+FFFD",
-             s.offset, unsigned{s.type}, unsigned{s.handle});
+        if (warn)
+            this->warn("structure at offset %zu (type %u, handle 0x%04X): a string is not valid "
+                       "UTF-8; undecodable bytes are shown as U+FFFD",
+                       s.offset, unsigned{s.type}, unsigned{s.handle});
         errors = "replace";
     }
     return check(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size), errors));
@@ -127,14 +128,14 @@ PyObject* Reader::text(const Structure& s, std::uint8_t number, const char* key)
     return decoded_text(s, bytes, size);
 }
 
-PyObject* Reader::strings(const Structure& s) {
+PyObject* Reader::strings(const Structure& s, bool warn) {
     OwnedRef list = OwnedRef::checked(PyList_New(0));
     const std::uint8_t* at = s.strings.set_begin();
     const std::uint8_t* const end = at + s.strings.set_size();
     for (std::size_t k = s.strings.string_count(); k > 0; --k) {
         const auto* zero = static_cast<const std::uint8_t*>(std::memchr(at, 0, static_cast<std::size_t>(end - at)));
         if (zero == nullptr) break;
-        OwnedRef text = OwnedRef::checked(decoded_text(s, at, static_cast<std::size_t>(zero - at)));
+        OwnedRef text = OwnedRef::checked(decoded_text(s, at, static_cast<std::size_t>(zero - at), warn));
         if (PyList_Append(list.get(), text.get()) < 0) throw PyError();
         at = zero + 1;
     }

@@ -92,8 +92,10 @@ public:
     // The text of string number `number` (0: None), trimmed; a number past
     // the string set gives None and a warning naming `key`. New reference.
     PyObject* text(const Structure& s, std::uint8_t number, const char* key);
-    // Every string of the set, in order (a new list).
-    PyObject* strings(const Structure& s);
+    // Every string of the set, in order (a new list). `warn`: false for the
+    // strings of generic records, which are not read as text of any field
+    // (vendors keep binary data there); undecodable bytes are replaced alike.
+    PyObject* strings(const Structure& s, bool warn = true);
     // The name of `code` in `table` (interned at load), or None. New reference.
     PyObject* name(const NameTable& table, std::uint64_t code);
     // A 16-byte UUID in canonical form by the version's byte order; None when blank.
@@ -120,7 +122,7 @@ public:
     }
 
 private:
-    PyObject* decoded_text(const Structure& s, const std::uint8_t* bytes, std::size_t size);
+    PyObject* decoded_text(const Structure& s, const std::uint8_t* bytes, std::size_t size, bool warn = true);
     PyObject* scaled(const Structure& s, const Row& row, std::size_t at, const std::vector<PyObject*>* names);
 
     std::uint8_t major_, minor_;

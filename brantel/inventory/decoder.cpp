@@ -2,6 +2,7 @@
 // into a record by its type's rows.
 #include "decoder.hpp"
 
+#include <cstring>
 #include <iterator>
 #include <new>
 #include <vector>
@@ -41,13 +42,30 @@ PyObject* keys[KEY_COUNT];
 // template record holding every key in order with None (copying a finished
 // key table is cheaper than growing a dict key by key) ---
 
+// When a row's value must be read again for a record copied from the last one
+// of its type (Decoder::record): a scalar when its bytes differ, a string when
+// its number or the strings differ, a custom value when anything differs, and
+// lists always (two records never share one).
+enum class Refresh : std::uint8_t { Scalar, String, Custom, Always };
+
 struct PreparedRows {
     const Row* rows = nullptr;
     std::size_t count = 0;
     std::vector<PyObject*> keys;
     std::vector<const std::vector<PyObject*>*> names;
+    std::vector<Refresh> refresh;
     PyObject* record = nullptr;
 };
+
+Refresh refresh_of(const Row& row) {
+    if (row.kind == Kind::Bits || row.kind == Kind::StringList) return Refresh::Always;
+    if (row.kind == Kind::Custom && row.shape != Shape::Int && row.shape != Shape::Text &&
+        row.shape != Shape::Bool && row.shape != Shape::Enum)
+        return Refresh::Always;
+    if (row.kind == Kind::String) return Refresh::String;
+    if (row.kind == Kind::Custom) return Refresh::Custom;
+    return Refresh::Scalar;
+}
 
 struct PreparedType {
     const TypeEntry* entry = nullptr;
@@ -73,6 +91,7 @@ void prepare_rows(PreparedRows& out, const Row* rows, std::size_t count, bool wi
         const std::vector<PyObject*>* names = nullptr;
         if (rows[k].names != nullptr && (names = intern_names(*rows[k].names)) == nullptr) throw PyError();
         out.names.push_back(names);
+        out.refresh.push_back(refresh_of(rows[k]));
         check_status(PyDict_SetItem(out.record, out.keys.back(), Py_None));
     }
     if (items_key != nullptr) check_status(PyDict_SetItem(out.record, items_key, Py_None));
@@ -151,6 +170,20 @@ private:
     Totals totals_;
     bool with_probe_;
     OwnedRef probes_;
+
+    // The last record of each type and what it was read from: a structure
+    // that repeats it (tables hold rows of identical processors, caches and
+    // memory devices) starts from a copy of it, see record().
+    struct Previous {
+        PyObject* record = nullptr;  // borrowed: its list holds it
+        const std::uint8_t* bytes = nullptr;
+        std::uint8_t length = 0;
+        const std::uint8_t* set = nullptr;
+        std::size_t set_size = 0;
+        std::size_t shift = 0;
+    };
+    Previous previous_[LAST_DEFINED_TYPE + 1];
+    PyObject* repeat(const PreparedType& type, const Structure& s, const Previous& previous, std::size_t shift);
 };
 
 // The items of a type's item rule: the count byte (or as many as fit), the size byte (or fixed size).
@@ -195,18 +228,79 @@ PyObject* Decoder::item_list(const PreparedType& type, const Structure& s) {
     return list.release();
 }
 
+// A row's value depends only on the structure's length, its formatted bytes
+// (the handle aside), its strings and the version; a custom function's too (its
+// contract). So a structure of the length and item layout of the last record of
+// its type, which warned of nothing, gets a copy of that record in which only
+// what differs is read again (repeat()). The record is the one a full read gives;
+// tables hold rows of processors, caches and memory devices that differ in a
+// handle or a locator.
 PyObject* Decoder::record(const PreparedType& type, const Structure& s) {
-    OwnedRef record = OwnedRef::checked(PyDict_Copy(type.fields.record));
-    fill(record.get(), keys[K_handle], integer(s.handle));
-    reader_.begin(type.entry->key);
+    Previous* previous = &type == &probe ? nullptr : &previous_[type.entry->type];
+    const Py_ssize_t warned = PyList_GET_SIZE(warnings_.get());
     const Items* items = type.entry->rows->items;
     std::size_t shift = 0;
     if (items != nullptr) {
         const ItemGeometry g = geometry(*items, s);
         shift = g.count * g.size;
-        if (type.items_key != nullptr) fill(record.get(), type.items_key, item_list(type, s));
     }
-    read_rows(record.get(), type.fields, s, 0, s.length, shift);
+    OwnedRef record;
+    if (previous != nullptr && previous->record != nullptr && previous->length == s.length &&
+        previous->shift == shift) {
+        record = OwnedRef::checked(repeat(type, s, *previous, shift));
+    } else {
+        record = OwnedRef::checked(PyDict_Copy(type.fields.record));
+        fill(record.get(), keys[K_handle], integer(s.handle));
+        reader_.begin(type.entry->key);
+        if (type.items_key != nullptr) fill(record.get(), type.items_key, item_list(type, s));
+        read_rows(record.get(), type.fields, s, 0, s.length, shift);
+    }
+    if (previous != nullptr) {
+        if (PyList_GET_SIZE(warnings_.get()) == warned)
+            *previous = Previous{record.get(), s.bytes, s.length, s.strings.set_begin(), s.strings.set_size(), shift};
+        else
+            previous->record = nullptr;
+    }
+    return record.release();
+}
+
+PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Previous& previous, std::size_t shift) {
+    const std::uint8_t* const before = previous.bytes;
+    const bool same_strings = previous.set_size == s.strings.set_size() &&
+                              std::memcmp(previous.set, s.strings.set_begin(), previous.set_size) == 0;
+    const bool same_bytes = std::memcmp(before, s.bytes, 2) == 0 &&
+                            std::memcmp(before + 4, s.bytes + 4, s.length - 4u) == 0;
+    OwnedRef record = OwnedRef::checked(PyDict_Copy(previous.record));
+    check_status(PyDict_SetItem(record.get(), keys[K_handle], OwnedRef::checked(integer(s.handle)).get()));
+    reader_.begin(type.entry->key);
+    if (type.items_key != nullptr)
+        check_status(PyDict_SetItem(record.get(), type.items_key, OwnedRef::checked(item_list(type, s)).get()));
+    const PreparedRows& rows = type.fields;
+    for (std::size_t k = 0; k < rows.count; ++k) {
+        const Row& row = rows.rows[k];
+        const std::size_t moved = row.shifted ? shift : 0;
+        if (moved + row.guard > s.length) continue;  // None in the copy, as in the last record
+        const std::size_t at = moved + row.offset;
+        bool same = false;
+        switch (rows.refresh[k]) {
+            case Refresh::Scalar:
+                same = std::memcmp(before + at, s.bytes + at, row.width) == 0 &&
+                       (row.ext_width == 0 || !holds(s, row.ext_offset, row.ext_width) ||
+                        std::memcmp(before + row.ext_offset, s.bytes + row.ext_offset, row.ext_width) == 0);
+                break;
+            case Refresh::String:
+                same = same_strings && before[at] == s.bytes[at];
+                break;
+            case Refresh::Custom:
+                same = same_strings && same_bytes;
+                break;
+            case Refresh::Always:
+                break;
+        }
+        if (same) continue;
+        OwnedRef value = OwnedRef::checked(reader_.value(s, row, rows.names[k], at));
+        check_status(PyDict_SetItem(record.get(), rows.keys[k], value.get()));
+    }
     return record.release();
 }
 
@@ -216,7 +310,7 @@ PyObject* Decoder::generic(const Structure& s) {
     fill(record.get(), keys[K_handle], integer(s.handle));
     fill(record.get(), keys[K_length], integer(s.length));
     fill(record.get(), keys[K_data], Reader::hex(s.bytes + 4, s.length - 4u));
-    fill(record.get(), keys[K_strings], reader_.strings(s));
+    fill(record.get(), keys[K_strings], reader_.strings(s, false));
     return record.release();
 }
 
