@@ -190,3 +190,21 @@ def test_memory_device_fields_by_length(length, present):
                             else 0x0C)
         assert record[key] == (value if length >= needs else None), key
     assert present <= {key for key, value in record.items() if value is not None}
+
+
+MY_TYPES = (5, 6, 8, 9, 10, 16, 17, 18, 19, 20, 33, 37, 41)
+
+
+@pytest.mark.parametrize("type_", MY_TYPES)
+def test_cut_and_hostile_structures_decode_within_the_schema(type_):
+    # Every length from the bare header to past the longest layout, over bytes of all ones
+    # (counts of 255, extended markers everywhere) and over a repeating pattern; string
+    # numbers past the set; a string with control and bidi characters.
+    strings = ["\x1b[31mred\x1b[0m \u202egnp.exe", "x" * 300]
+    for filler in (0xFF, 0x5A, 0x00):
+        structures = [structure(type_, {}, length=length, handle=length, strings=strings, filler=filler)
+                      for length in range(4, 0x70)]
+        document = decode(*structures)
+        placed = sum(len(value) for key, value in document.items()
+                     if isinstance(value, list) and key != "warnings")
+        assert placed == len(structures)  # each structure once, under its list or as a generic record
