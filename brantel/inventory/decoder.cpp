@@ -54,6 +54,7 @@ struct PreparedRows {
     std::vector<PyObject*> keys;
     std::vector<const std::vector<PyObject*>*> names;
     std::vector<Refresh> refresh;
+    std::vector<std::size_t> unlike_scalars;  // the rows whose refresh is not Scalar
     PyObject* record = nullptr;
 };
 
@@ -92,6 +93,7 @@ void prepare_rows(PreparedRows& out, const Row* rows, std::size_t count, bool wi
         if (rows[k].names != nullptr && (names = intern_names(*rows[k].names)) == nullptr) throw PyError();
         out.names.push_back(names);
         out.refresh.push_back(refresh_of(rows[k]));
+        if (out.refresh.back() != Refresh::Scalar) out.unlike_scalars.push_back(k);
         check_status(PyDict_SetItem(out.record, out.keys.back(), Py_None));
     }
     if (items_key != nullptr) check_status(PyDict_SetItem(out.record, items_key, Py_None));
@@ -171,6 +173,7 @@ private:
     bool with_probe_;
     OwnedRef probes_;
 
+public:
     // The last record of each type and what it was read from: a structure
     // that repeats it (tables hold rows of identical processors, caches and
     // memory devices) starts from a copy of it, see record().
@@ -182,6 +185,8 @@ private:
         std::size_t set_size = 0;
         std::size_t shift = 0;
     };
+
+private:
     Previous previous_[LAST_DEFINED_TYPE + 1];
     PyObject* repeat(const PreparedType& type, const Structure& s, const Previous& previous, std::size_t shift);
 };
@@ -264,6 +269,36 @@ PyObject* Decoder::record(const PreparedType& type, const Structure& s) {
     return record.release();
 }
 
+// Whether two structures hold the same `width` bytes at `offset` (fields are
+// mostly 1-8 bytes: no call for those).
+inline bool same_field(const std::uint8_t* a, const std::uint8_t* b, std::size_t offset, std::size_t width) noexcept {
+    if (width > 8) return std::memcmp(a + offset, b + offset, width) == 0;
+    for (std::size_t k = offset; k < offset + width; ++k)
+        if (a[k] != b[k]) return false;
+    return true;
+}
+
+void throw_if_error() {
+    if (PyErr_Occurred()) throw PyError();
+}
+
+// Whether string `number` (not past the set, which warns) is the same text in
+// the last structure as in this one.
+bool same_string(const Decoder::Previous& previous, const Structure& s, std::uint8_t number) {
+    if (number == 0) return true;
+    const std::uint8_t* text;
+    std::size_t size;
+    if (number > s.strings.string_count() || !s.strings.entry(number - 1u, text, size)) return false;
+    const std::uint8_t* at = previous.set;
+    const std::uint8_t* const end = previous.set + previous.set_size;
+    for (unsigned k = 1; k < number; ++k) {
+        const void* zero = std::memchr(at, 0, static_cast<std::size_t>(end - at));
+        if (zero == nullptr) return false;
+        at = static_cast<const std::uint8_t*>(zero) + 1;
+    }
+    return static_cast<std::size_t>(end - at) > size && at[size] == 0 && std::memcmp(at, text, size) == 0;
+}
+
 PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Previous& previous, std::size_t shift) {
     const std::uint8_t* const before = previous.bytes;
     const bool same_strings = previous.set_size == s.strings.set_size() &&
@@ -276,7 +311,10 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
     if (type.items_key != nullptr)
         check_status(PyDict_SetItem(record.get(), type.items_key, OwnedRef::checked(item_list(type, s)).get()));
     const PreparedRows& rows = type.fields;
-    for (std::size_t k = 0; k < rows.count; ++k) {
+    // With the same bytes every scalar is the same: only the other rows are looked at.
+    const std::size_t count = same_bytes ? rows.unlike_scalars.size() : rows.count;
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::size_t k = same_bytes ? rows.unlike_scalars[n] : n;
         const Row& row = rows.rows[k];
         const std::size_t moved = row.shifted ? shift : 0;
         if (moved + row.guard > s.length) continue;  // None in the copy, as in the last record
@@ -284,17 +322,29 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
         bool same = false;
         switch (rows.refresh[k]) {
             case Refresh::Scalar:
-                same = std::memcmp(before + at, s.bytes + at, row.width) == 0 &&
+                same = same_field(before, s.bytes, at, row.width) &&
                        (row.ext_width == 0 || !holds(s, row.ext_offset, row.ext_width) ||
-                        std::memcmp(before + row.ext_offset, s.bytes + row.ext_offset, row.ext_width) == 0);
+                        same_field(before, s.bytes, row.ext_offset, row.ext_width));
                 break;
             case Refresh::String:
-                same = same_strings && before[at] == s.bytes[at];
+                same = before[at] == s.bytes[at] && (same_strings || same_string(previous, s, s.bytes[at]));
                 break;
             case Refresh::Custom:
                 same = same_strings && same_bytes;
                 break;
             case Refresh::Always:
+                // A bit list of the same bytes, a string list of the same strings: a copy
+                // of the last record's list (two records never share one).
+                if ((row.kind == Kind::Bits && same_field(before, s.bytes, at, row.width)) ||
+                    (row.kind == Kind::StringList && same_strings)) {
+                    PyObject* last = PyDict_GetItemWithError(record.get(), rows.keys[k]);  // borrowed
+                    if (last == nullptr) throw_if_error();
+                    if (last != nullptr && PyList_CheckExact(last)) {
+                        OwnedRef copy = OwnedRef::checked(PyList_GetSlice(last, 0, PyList_GET_SIZE(last)));
+                        check_status(PyDict_SetItem(record.get(), rows.keys[k], copy.get()));
+                        continue;
+                    }
+                }
                 break;
         }
         if (same) continue;
