@@ -3,6 +3,9 @@
 // whose rows are NOT_DECODED gives generic records in other_structures.
 #include "decoded_types.hpp"
 
+#include <cstddef>
+#include <iterator>
+
 #include "record_layouts.hpp"
 
 #include "types/bios.hpp"

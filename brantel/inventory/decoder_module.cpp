@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <iterator>
 #include <new>
 
 #include "../toolkit/errors.hpp"
