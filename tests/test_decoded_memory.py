@@ -154,6 +154,8 @@ def array(handle, use, capacity_kib, length=0x17):
     # Two system arrays and a video array: the video array and its device are no system memory slots.
     ([array(1, 3, 8 * MIB), array(2, 3, 8 * MIB), array(3, 4, MIB), device(10, 1, 8192), device(11, 1, 0),
       device(12, 2, 0xFFFF), device(13, 3, 512), device(14, 0xFFFE, 4096)], (16 * GIB, 3, 1)),
+    # A processor first: its tally reads keys of other records (a key read for the wrong one lost every slot).
+    ([structure(4, {0x18: 0x41}, length=0x1A), array(1, 3, 4 * MIB), device(10, 1, 4096)], (4 * GIB, 1, 1)),
     # Devices before their array count as well; a capacity in an extended field the array lacks is unknown.
     ([device(10, 1, 4096), array(1, 3, 0x80000000, length=0x0F)], (None, 1, 1)),
     ([device(10, 1, 4096)], (None, None, None)),                  # no array: nothing known of slots
@@ -197,3 +199,21 @@ def test_totals_read_each_key_of_equal_length_apart():
     totals = decode(processor, array(1, 3, 8 * MIB), device(10, 1, 8192), device(11, 1, 0))["totals"]
     assert totals["processors_enabled"] == 1
     assert (totals["memory_slots"], totals["memory_slots_populated"]) == (2, 1)
+
+
+MY_TYPES = (5, 6, 8, 9, 10, 16, 17, 18, 19, 20, 33, 37, 41)
+
+
+@pytest.mark.parametrize("type_", MY_TYPES)
+def test_cut_and_hostile_structures_decode_within_the_schema(type_):
+    # Every length from the bare header to past the longest layout, over bytes of all ones
+    # (counts of 255, extended markers everywhere) and over a repeating pattern; string
+    # numbers past the set; a string with control and bidi characters.
+    strings = ["\x1b[31mred\x1b[0m \u202egnp.exe", "x" * 300]
+    for filler in (0xFF, 0x5A, 0x00):
+        structures = [structure(type_, {}, length=length, handle=length, strings=strings, filler=filler)
+                      for length in range(4, 0x70)]
+        document = decode(*structures)
+        placed = sum(len(value) for key, value in document.items()
+                     if isinstance(value, list) and key != "warnings")
+        assert placed == len(structures)  # each structure once, under its list or as a generic record

@@ -2,6 +2,7 @@
 #include "decoded_totals.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "../toolkit/errors.hpp"
 #include "names/memory.hpp"
@@ -39,32 +40,15 @@ void ByteSum::carry() {
 }
 
 namespace {
-// A key of the records, interned on first use and kept for the process. One
-// object per key: a static inside a template on the literal's length would be
-// shared by every key of that length ("handle" and "status" read one key).
-class Key {
-public:
-    explicit constexpr Key(const char* text) : text_(text) {}
-    PyObject* get() {
-        if (object_ == nullptr) {
-            object_ = PyUnicode_InternFromString(text_);
-            if (object_ == nullptr) throw PyError();
-        }
-        return object_;
-    }
-
-private:
-    const char* text_;
-    PyObject* object_ = nullptr;
-};
-
-Key k_populated("populated"), k_status("status"), k_enabled_size_bytes("enabled_size_bytes"),
-    k_size_bytes("size_bytes"), k_array_handle("array_handle"), k_use("use"), k_handle("handle"),
-    k_maximum_capacity_bytes("maximum_capacity_bytes");
-
-// record[key], borrowed (None when absent).
-PyObject* field(PyObject* record, Key& key) {
-    PyObject* value = PyDict_GetItemWithError(record, key.get());
+// record[key], borrowed (None when absent); each key is interned on first use
+// and kept for the process, found again by its text's address (one static per
+// key length would hand "status" the object of "handle").
+PyObject* field(PyObject* record, const char* key) {
+    static auto* keys = new std::unordered_map<const char*, PyObject*>();
+    PyObject*& interned = (*keys)[key];
+    if (interned == nullptr) interned = PyUnicode_InternFromString(key);
+    if (interned == nullptr) throw PyError();
+    PyObject* value = PyDict_GetItemWithError(record, interned);
     if (value == nullptr && PyErr_Occurred()) throw PyError();
     return value == nullptr ? Py_None : value;
 }
@@ -80,32 +64,32 @@ long handle_of(PyObject* value) {
 
 void tally_processor(Totals& totals, PyObject* record) {
     ++totals.processor_sockets;
-    if (field(record, k_populated) != Py_True) return;
+    if (field(record, "populated") != Py_True) return;
     ++totals.processors_populated;
-    PyObject* status = field(record, k_status);
+    PyObject* status = field(record, "status");
     if (status != Py_None && PyUnicode_CompareWithASCIIString(status, "Enabled") == 0) ++totals.processors_enabled;
 }
 
 void tally_memory_module(Totals& totals, PyObject* record) {
     ++totals.memory_modules;
-    totals.memory_modules_bytes.add(field(record, k_enabled_size_bytes));
+    totals.memory_modules_bytes.add(field(record, "enabled_size_bytes"));
 }
 
 void tally_memory_device(Totals& totals, PyObject* record) {
-    PyObject* size = field(record, k_size_bytes);
+    PyObject* size = field(record, "size_bytes");
     totals.memory_bytes.add(size);
     const int empty = size == Py_None ? 1 : PyObject_Not(size);
     if (empty < 0) throw PyError();
-    totals.memory_slots.emplace_back(handle_of(field(record, k_array_handle)), empty == 0);
+    totals.memory_slots.emplace_back(handle_of(field(record, "array_handle")), empty == 0);
 }
 
 void tally_physical_memory_array(Totals& totals, PyObject* record) {
     static const char* const system_memory =
         name_of_code(names::MEMORY_ARRAY_USES, names::MEMORY_ARRAY_USE_SYSTEM_MEMORY);
-    PyObject* use = field(record, k_use);
+    PyObject* use = field(record, "use");
     if (use == Py_None || PyUnicode_CompareWithASCIIString(use, system_memory) != 0) return;
-    totals.system_memory_arrays.push_back(handle_of(field(record, k_handle)));
-    PyObject* capacity = field(record, k_maximum_capacity_bytes);
+    totals.system_memory_arrays.push_back(handle_of(field(record, "handle")));
+    PyObject* capacity = field(record, "maximum_capacity_bytes");
     if (capacity == Py_None) return;
     totals.memory_capacity_bytes.add(capacity);
     totals.memory_capacity_known = true;
