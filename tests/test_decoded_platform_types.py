@@ -8,7 +8,7 @@ import pytest
 
 import brantel
 from smbios_builder import blob, structure
-from test_decoded_inventory import valid
+from test_decoded_inventory import SCHEMA, schema_errors, valid
 
 
 def decode(*structures, version=(3, 4)):
@@ -360,3 +360,23 @@ def test_random_structures_give_valid_documents(type_):
                                strings=strings))
     document = decode(*parts)
     assert [found["handle"] for found in document[TYPES[type_]]] == list(range(300))
+
+
+@pytest.mark.parametrize("key, list_key, broken", [
+    ("additional_information", "entries", {"value": "0xaa"}),
+    ("additional_information", "entries", {"extra": 1}),
+    ("management_controller_host_interfaces", "protocol_records", {"protocol_type_specific_data": "AB"}),
+    ("voltage_probes", None, {"maximum_value_mv": 1.5}),
+])
+def test_the_schema_holds_the_records_of_custom_rows_to_their_keys(key, list_key, broken):
+    document = decode(
+        structure(40, {0x04: 1, 0x05: entry(1, 5, 0, b"\xaa")}),
+        structure(42, {0x04: bytes([0x40, 0, 1, 0x04, 1, 0xAB])}, handle=1),
+        structure(26, {0x04: 0, 0x05: 0x67, 0x06: (0xFF00, 2)}, length=0x16, handle=2))
+    assert schema_errors(document, SCHEMA) == []
+    record_ = document[key][0]
+    if list_key is None:
+        record_.update(broken)
+    else:
+        record_[list_key][0].update(broken)
+    assert schema_errors(document, SCHEMA)
