@@ -35,14 +35,16 @@
 //    `.min_length(n)` says otherwise; below it the value is null.
 //    Modifiers: .unknown(a[, b[, c]]) raw values meaning null; .masked(mask,
 //    shift); .extended(offset, width[, when, mask]) read another field when the
-//    value is `when`; .units(n); .coarse(bit, unit); .plus(n); .after_items()
+//    value is `when` (its own unit as 5th argument); .units(n); .coarse(bit,
+//    unit); .plus(n); .after_items()
 //    for fields placed after the items (chassis SKU). An enumeration code
 //    without a name, and a bit without one, give null / are left out.
 //    Repeated sub-records: `inline constexpr Items X_ITEMS = items("key", "Label",
 //    first, count_at, size_at, size, X_ITEM_FIELDS);` and `rows(X_FIELDS, &X_ITEMS)`
 //    (item rows are offsets within one item; count_at 0: as many as the length holds).
 //    A truly irregular field: a `custom` row whose function (inline, in the
-//    type's file) reads through the Reader of decoded_values.hpp.
+//    type's file) reads through the Reader of decoded_values.hpp, at
+//    reader.at() (the row's offset, moved inside an item or after the items).
 // 2. The registry line of the type (decoded_types.cpp) already names its list
 //    key and title; change it only if the key is wrong.
 // 3. Name tables: names/*.hpp, one `{code, "name"}` table per enumeration of
@@ -121,6 +123,7 @@ struct Row {
     std::uint8_t ext_width;
     std::uint64_t ext_when;
     std::uint64_t ext_mask;
+    std::uint64_t ext_unit;  // 0: the row's unit
     bool shifted;
     CustomFn custom;
 
@@ -138,13 +141,17 @@ struct Row {
         r.guard = length;
         return r;
     }
+    // When the value is `when`, the value of the `width_`-byte field at
+    // `offset_` (masked by `bits`, in `unit`s: 0 keeps the row's unit) where
+    // the structure holds it.
     constexpr Row extended(std::uint8_t offset_, std::uint8_t width_, std::uint64_t when = 0xFFFF,
-                           std::uint64_t bits = 0x7FFFFFFF) const {
+                           std::uint64_t bits = 0x7FFFFFFF, std::uint64_t unit_ = 0) const {
         Row r = *this;
         r.ext_offset = offset_;
         r.ext_width = width_;
         r.ext_when = when;
         r.ext_mask = bits;
+        r.ext_unit = unit_;
         return r;
     }
     constexpr Row units(std::uint64_t n) const {
@@ -186,7 +193,7 @@ namespace rows_detail {
 constexpr Row row(const char* key, const char* label, std::uint8_t offset, std::uint8_t width, Kind kind,
                   Shape shape, const NameTable* names = nullptr) {
     return Row{key, label, offset, width, static_cast<std::uint8_t>(offset + width), kind, shape, names,
-               0, 0, 0, {0, 0, 0}, 1, 0, 0, 0, 0, 0, 0, 0, false, nullptr};
+               0, 0, 0, {0, 0, 0}, 1, 0, 0, 0, 0, 0, 0, 0, 0, false, nullptr};
 }
 }  // namespace rows_detail
 

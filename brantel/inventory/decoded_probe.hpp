@@ -14,13 +14,14 @@ inline constexpr CodeName PROBE_NAME_ROWS[] = {{0, "zero"}, {1, "one"}, {3, "thr
 inline constexpr NameTable PROBE_NAMES = name_table(PROBE_NAME_ROWS);
 
 // The byte at the row's offset, doubled: a custom row.
-inline PyObject* probe_double(Reader&, const Structure& s, const Row& row) {
-    return integer(2 * read_raw(s, row.offset, 1));
+inline PyObject* probe_double(Reader& reader, const Structure& s, const Row&) {
+    return integer(2 * read_raw(s, reader.at(), 1));
 }
 
 inline constexpr Row PROBE_ITEM_FIELDS[] = {
     integer("value", "Value", 0x00, 1),
     handle("target_handle", "Target", 0x01),
+    custom("doubled", "Doubled", 0x00, 1, probe_double, Shape::Int),
 };
 
 inline constexpr Row PROBE_FIELDS[] = {
@@ -34,6 +35,7 @@ inline constexpr Row PROBE_FIELDS[] = {
     flag("flag", "Flag", 0x1A, 1, 0x04),
     size("size_bytes", "Size", 0x1B, 2, KIB).masked(0x7FFF).coarse(0x8000, 64 * KIB),
     size("big_size_bytes", "Big Size", 0x1D, 4, MIB).extended(0x08, 8, 0xFFFFFFFF, ~std::uint64_t{0}),
+    size("capacity_bytes", "Capacity", 0x1D, 4, KIB).extended(0x08, 8, 0xFFFFFFFF, ~std::uint64_t{0}, 1),
     speed("speed_mts", "Speed", 0x21, 2).extended(0x23, 4),
     voltage("voltage_mv", "Voltage", 0x27, 2, 1),
     voltage("tenths_mv", "Tenths", 0x29, 1, 100),

@@ -217,7 +217,7 @@ PyObject* Reader::scaled(const Structure& s, const Row& row, std::size_t at, con
     if (row.ext_width != 0 && raw == row.ext_when) {
         if (holds(s, row.ext_offset, row.ext_width)) {
             value = read_raw(s, row.ext_offset, row.ext_width) & row.ext_mask;
-            unit = row.unit;
+            unit = row.ext_unit != 0 ? row.ext_unit : row.unit;
         } else if (row.kind == Kind::Speed) {
             return none();  // "see the extended field", and there is none
         }
@@ -248,6 +248,7 @@ PyObject* Reader::value(const Structure& s, const Row& row, const std::vector<Py
         case Kind::Hex:
             return hex(s.bytes + at, row.width);
         case Kind::Custom:
+            at_ = at;
             return check(row.custom(*this, s, row));
         case Kind::BusAddress: {
             const std::uint64_t segment = read_raw(s, at, 2);

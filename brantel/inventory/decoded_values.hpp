@@ -101,6 +101,10 @@ public:
     // Lower-case hexadecimal text of the bytes.
     static PyObject* hex(const std::uint8_t* bytes, std::size_t size);
 
+    // Where the custom row being read sits: its offset, moved inside an item or
+    // after the items.
+    std::size_t at() const noexcept { return at_; }
+
     bool version_at_least(unsigned major, unsigned minor) const noexcept {
         return major_ > major || (major_ == major && minor_ >= minor);
     }
@@ -122,6 +126,7 @@ private:
     std::uint8_t major_, minor_;
     PyObject* warnings_;
     const char* record_key_ = "";
+    std::size_t at_ = 0;
     TextCache texts_;
 };
 
