@@ -2,11 +2,13 @@
 built structures: the irregular rules (IPMI base address, battery capacity,
 BCD power-on time, signed probe readings, TPM firmware version, variable
 entries and records), the counted string lists, and hostile values."""
+import random
+
 import pytest
 
 import brantel
 from smbios_builder import blob, structure
-from test_decoded_inventory import valid
+from test_decoded_inventory import SCHEMA, schema_errors, valid
 
 
 def decode(*structures, version=(3, 4)):
@@ -331,3 +333,50 @@ def test_firmware_inventory_associated_components_stop_at_the_length():
     assert (found["image_size_bytes"], found["characteristics"], found["state"]) == \
         (None, ["Updatable", "Write-Protect"], "Enabled")
     assert found["associated_component_handles"] == [1, 2]
+
+
+# --- random structures of every type here: valid documents, each structure once ---
+
+TYPES = {11: "oem_strings", 12: "system_configuration_options", 13: "bios_languages", 14: "group_associations",
+         15: "system_event_logs", 21: "pointing_devices", 22: "portable_batteries", 23: "system_resets",
+         24: "hardware_security", 25: "system_power_controls", 26: "voltage_probes", 27: "cooling_devices",
+         28: "temperature_probes", 29: "electrical_current_probes", 30: "out_of_band_remote_access",
+         31: "boot_integrity_services", 32: "system_boot", 34: "management_devices",
+         35: "management_device_components", 36: "management_device_threshold_data", 38: "ipmi_devices",
+         39: "power_supplies", 40: "additional_information", 42: "management_controller_host_interfaces",
+         43: "tpm_devices", 45: "firmware_inventory", 46: "string_properties"}
+
+
+@pytest.mark.parametrize("type_", sorted(TYPES))
+def test_random_structures_give_valid_documents(type_):
+    rng = random.Random(type_)
+    parts = []
+    for handle in range(300):
+        length = rng.randrange(4, 0x60)
+        body = bytes(rng.choice((0, 1, 2, 0xFF, rng.randrange(256))) for _ in range(length))
+        strings = [bytes(rng.randrange(1, 256) for _ in range(rng.randrange(0, 8))) or b"x"
+                   for _ in range(rng.randrange(0, 4))]
+        parts.append(structure(type_, {4: body[4:]} if length > 4 else {}, length=length, handle=handle,
+                               strings=strings))
+    document = decode(*parts)
+    assert [found["handle"] for found in document[TYPES[type_]]] == list(range(300))
+
+
+@pytest.mark.parametrize("key, list_key, broken", [
+    ("additional_information", "entries", {"value": "0xaa"}),
+    ("additional_information", "entries", {"extra": 1}),
+    ("management_controller_host_interfaces", "protocol_records", {"protocol_type_specific_data": "AB"}),
+    ("voltage_probes", None, {"maximum_value_mv": 1.5}),
+])
+def test_the_schema_holds_the_records_of_custom_rows_to_their_keys(key, list_key, broken):
+    document = decode(
+        structure(40, {0x04: 1, 0x05: entry(1, 5, 0, b"\xaa")}),
+        structure(42, {0x04: bytes([0x40, 0, 1, 0x04, 1, 0xAB])}, handle=1),
+        structure(26, {0x04: 0, 0x05: 0x67, 0x06: (0xFF00, 2)}, length=0x16, handle=2))
+    assert schema_errors(document, SCHEMA) == []
+    record_ = document[key][0]
+    if list_key is None:
+        record_.update(broken)
+    else:
+        record_[list_key][0].update(broken)
+    assert schema_errors(document, SCHEMA)

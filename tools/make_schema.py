@@ -58,6 +58,25 @@ TOTALS = {
 }
 
 
+def _record_item(properties):
+    return {"type": "object", "additionalProperties": False, "required": list(properties), "properties": properties}
+
+
+# The items of the custom rows that build lists of records, by (structure title, key).
+RECORD_ITEMS = {
+    ("Additional Information", "entries"): _record_item({
+        "referenced_handle": {**NULLABLE_INT, "maximum": 65533},
+        "referenced_offset": {"type": "integer", "minimum": 0, "maximum": 255},
+        "string": NULLABLE_TEXT,
+        "value": {**NULLABLE_INT, "description": "The entry's value bytes as a little-endian integer"},
+    }),
+    ("Management Controller Host Interface", "protocol_records"): _record_item({
+        "protocol_type": NULLABLE_TEXT,
+        "protocol_type_specific_data": {"type": "string", "pattern": "^([0-9a-f]{2})*$"},
+    }),
+}
+
+
 def row_schema(row, title):
     """The schema of one row's value."""
     kind, shape = row["kind"], row["shape"]
@@ -88,7 +107,7 @@ def row_schema(row, title):
     elif shape == "int_or_int_list":
         schema = {"type": ["integer", "array", "null"], "minimum": 0, "items": {"type": "integer", "minimum": 0}}
     else:  # records: custom lists of objects
-        schema = {"type": ["array", "null"], "items": {"type": "object"}}
+        schema = {"type": ["array", "null"], "items": RECORD_ITEMS.get((title, row["key"]), {"type": "object"})}
     if row["label"] and "description" not in schema:
         schema["description"] = "%s: %s" % (title, row["label"])
     return schema
