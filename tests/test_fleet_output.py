@@ -160,6 +160,27 @@ def test_sqlite_marks_its_databases_and_takes_on_the_previous_release(tmp_path):
         assert counts(database)[2] == 1
 
 
+def test_a_later_layout_adds_its_columns_in_place(tmp_path, monkeypatch):
+    # How the next layout will extend the file: a step from 2 that adds columns, rows kept.
+    (tmp_path / "fleet").mkdir()
+    (tmp_path / "fleet" / "a.bin").write_bytes(table("SRV-A"))
+    database = tmp_path / "fleet.sqlite"
+    assert run_cli(tmp_path / "fleet", "--output", database)[0] == 0
+    write_sqlite = fleet.write_sqlite
+    monkeypatch.setattr(write_sqlite, "SCHEMA_VERSION", 3)
+    monkeypatch.setitem(write_sqlite.MIGRATIONS, 2,
+                        lambda db: write_sqlite._add_columns(db, "machines", ("memory_slots",)))
+    (tmp_path / "fleet" / "b.bin").write_bytes(table("SRV-B"))
+    assert run_cli(tmp_path / "fleet", "--output", database)[0] == 0
+    with contextlib.closing(sqlite3.connect(str(database))) as db:
+        assert db.execute("PRAGMA user_version").fetchone()[0] == 3
+        assert db.execute("SELECT system_serial_number, memory_slots FROM machines ORDER BY path").fetchall() == [
+            ("SRV-A", None), ("SRV-B", None)]
+    monkeypatch.setattr(write_sqlite, "SCHEMA_VERSION", 2)
+    status, _, err = run_cli(tmp_path / "fleet", "--output", database)
+    assert status == 2 and "written by a newer brantel" in err
+
+
 def test_a_new_database_is_marked(tmp_path):
     database = tmp_path / "fleet.sqlite"
     assert run_cli(tmp_path / "nothing", "--output", database)[0] == 1
