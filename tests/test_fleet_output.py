@@ -435,3 +435,22 @@ def test_names_that_are_not_utf8_reach_every_format(tmp_path):
     assert [(row["path"], row["path_bytes"]) for row in rows][1:] == [(text, raw.hex()),
                                                                       (str(folder / "plain.bin"), "")]
     assert [row["path_bytes"] for row in fleet.rows(folder)][1:3] == [raw, raw]
+
+
+@pytest.mark.parametrize("suffix", [".csv", ".jsonl", ".sqlite"])
+def test_workers_write_what_one_process_writes(tmp_path, monkeypatch, suffix):
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
+    (tmp_path / "fleet").mkdir()
+    for n in range(12):
+        (tmp_path / "fleet" / f"host{n:02}.bin").write_bytes(table(f"=SRV-{n}" if n % 3 else f"SRV-{n}"))
+    (tmp_path / "fleet" / "notes.txt").write_text("+not a table\n")
+    outputs = []
+    for jobs in ("1", "2"):
+        output = tmp_path / f"jobs{jobs}{suffix}"
+        assert run_cli(tmp_path / "fleet", "--output", output, "--jobs", jobs)[0] == 1
+        if suffix == ".sqlite":
+            outputs.append(machines_of(output, "*"))
+        else:
+            outputs.append(output.read_bytes() + (tmp_path / f"jobs{jobs}-memory{suffix}").read_bytes()
+                           if suffix == ".csv" else output.read_bytes())
+    assert outputs[0] == outputs[1] and len(outputs[0]) >= 12
