@@ -306,9 +306,10 @@ def test_identical_tables_are_two_machines_in_every_format(tmp_path):
 
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
 @pytest.mark.parametrize("suffix", [".csv", ".jsonl"])
-def test_a_full_disk_is_a_usage_error_in_every_format(tmp_path, suffix):
+@pytest.mark.parametrize("inputs", [1, 40], ids=["failing-at-close", "failing-while-writing"])
+def test_a_full_disk_is_a_usage_error_in_every_format(tmp_path, suffix, inputs):
     (tmp_path / "fleet").mkdir()
-    for n in range(40):
+    for n in range(inputs):
         (tmp_path / "fleet" / f"host{n}.bin").write_bytes(table(f"SRV-{n}"))
     output = tmp_path / ("out" + suffix)
     output.symlink_to("/dev/full")
