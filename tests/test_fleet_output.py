@@ -160,6 +160,27 @@ def test_sqlite_marks_its_databases_and_takes_on_the_previous_release(tmp_path):
         assert counts(database)[2] == 1
 
 
+def test_a_later_layout_adds_its_columns_in_place(tmp_path, monkeypatch):
+    # How the next layout will extend the file: a step from 2 that adds columns, rows kept.
+    (tmp_path / "fleet").mkdir()
+    (tmp_path / "fleet" / "a.bin").write_bytes(table("SRV-A"))
+    database = tmp_path / "fleet.sqlite"
+    assert run_cli(tmp_path / "fleet", "--output", database)[0] == 0
+    write_sqlite = fleet.write_sqlite
+    monkeypatch.setattr(write_sqlite, "SCHEMA_VERSION", 3)
+    monkeypatch.setitem(write_sqlite.MIGRATIONS, 2,
+                        lambda db: write_sqlite._add_columns(db, "machines", ("memory_slots",)))
+    (tmp_path / "fleet" / "b.bin").write_bytes(table("SRV-B"))
+    assert run_cli(tmp_path / "fleet", "--output", database)[0] == 0
+    with contextlib.closing(sqlite3.connect(str(database))) as db:
+        assert db.execute("PRAGMA user_version").fetchone()[0] == 3
+        assert db.execute("SELECT system_serial_number, memory_slots FROM machines ORDER BY path").fetchall() == [
+            ("SRV-A", None), ("SRV-B", None)]
+    monkeypatch.setattr(write_sqlite, "SCHEMA_VERSION", 2)
+    status, _, err = run_cli(tmp_path / "fleet", "--output", database)
+    assert status == 2 and "written by a newer brantel" in err
+
+
 def test_a_new_database_is_marked(tmp_path):
     database = tmp_path / "fleet.sqlite"
     assert run_cli(tmp_path / "nothing", "--output", database)[0] == 1
@@ -285,9 +306,10 @@ def test_identical_tables_are_two_machines_in_every_format(tmp_path):
 
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
 @pytest.mark.parametrize("suffix", [".csv", ".jsonl"])
-def test_a_full_disk_is_a_usage_error_in_every_format(tmp_path, suffix):
+@pytest.mark.parametrize("inputs", [1, 40], ids=["failing-at-close", "failing-while-writing"])
+def test_a_full_disk_is_a_usage_error_in_every_format(tmp_path, suffix, inputs):
     (tmp_path / "fleet").mkdir()
-    for n in range(40):
+    for n in range(inputs):
         (tmp_path / "fleet" / f"host{n}.bin").write_bytes(table(f"SRV-{n}"))
     output = tmp_path / ("out" + suffix)
     output.symlink_to("/dev/full")
@@ -414,3 +436,22 @@ def test_names_that_are_not_utf8_reach_every_format(tmp_path):
     assert [(row["path"], row["path_bytes"]) for row in rows][1:] == [(text, raw.hex()),
                                                                       (str(folder / "plain.bin"), "")]
     assert [row["path_bytes"] for row in fleet.rows(folder)][1:3] == [raw, raw]
+
+
+@pytest.mark.parametrize("suffix", [".csv", ".jsonl", ".sqlite"])
+def test_workers_write_what_one_process_writes(tmp_path, monkeypatch, suffix):
+    monkeypatch.setattr(fleet.parallel, "PARALLEL_FROM", 2)
+    (tmp_path / "fleet").mkdir()
+    for n in range(12):
+        (tmp_path / "fleet" / f"host{n:02}.bin").write_bytes(table(f"=SRV-{n}" if n % 3 else f"SRV-{n}"))
+    (tmp_path / "fleet" / "notes.txt").write_text("+not a table\n")
+    outputs = []
+    for jobs in ("1", "2"):
+        output = tmp_path / f"jobs{jobs}{suffix}"
+        assert run_cli(tmp_path / "fleet", "--output", output, "--jobs", jobs)[0] == 1
+        if suffix == ".sqlite":
+            outputs.append(machines_of(output, "*"))
+        else:
+            outputs.append(output.read_bytes() + (tmp_path / f"jobs{jobs}-memory{suffix}").read_bytes()
+                           if suffix == ".csv" else output.read_bytes())
+    assert outputs[0] == outputs[1] and len(outputs[0]) >= 12

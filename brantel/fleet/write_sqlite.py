@@ -172,7 +172,9 @@ class _SqliteWriter:
             self._fresh = self._take_on()
             self._db.execute("COMMIT")
             self._tune()
-            self._db.execute("BEGIN IMMEDIATE")
+            # From here on another run may take the lock between two commits: wait for it.
+            self._db.execute(f"PRAGMA busy_timeout = {int(WAIT_SECONDS * 1000)}")
+            self._relock()
         except sqlite3.Error as exc:
             self._db.close()
             raise FleetError(f"cannot write {output}: {_reason(exc)}") from None
@@ -214,6 +216,14 @@ class _SqliteWriter:
             self._db.execute("BEGIN IMMEDIATE")
         except sqlite3.Error as exc:
             raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
+
+    def _relock(self) -> None:
+        """Take the write lock again after a commit.  Another run may have written in between
+        (it waited for the lock): the paths to come may then hold its rows, to be replaced."""
+        version = self._db.execute("PRAGMA data_version").fetchone()[0]
+        self._db.execute("BEGIN IMMEDIATE")
+        if self._db.execute("PRAGMA data_version").fetchone()[0] != version:
+            self._fresh = False
 
     def _take_on(self) -> bool:
         """Make the file ours or refuse it, in the write transaction; whether it holds no rows."""
@@ -315,7 +325,7 @@ class _SqliteWriter:
             self._uncommitted += len(self._paths)
             if self._uncommitted >= self.COMMIT_EVERY:
                 db.execute("COMMIT")  # a long run cut short keeps what it has done
-                db.execute("BEGIN IMMEDIATE")
+                self._relock()
                 self._uncommitted = 0
         except sqlite3.Error as exc:
             raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
