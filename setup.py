@@ -45,16 +45,21 @@ class BuildExt(build_ext):
         super().build_extension(ext)
 
 
-def sources(*patterns):
-    found = []
-    for pattern in patterns:
-        found.extend(sorted(glob.glob(pattern)))
-    return found
-
-
-TOOLKIT = sources("brantel/toolkit/*.cpp")
+TOOLKIT = [f"brantel/toolkit/{name}.cpp" for name in ("function", "integers", "traceback")]
 BUFFERS = ["brantel/ciphers/buffers.cpp"]
-HEADERS = sources("brantel/toolkit/*.hpp", "brantel/inventory/*.hpp", "brantel/ciphers/*.hpp")
+# The rendered inventory: the walker, its field reader and the text forms.
+INVENTORY = [
+    f"brantel/inventory/{name}.cpp"
+    for name in ("entry", "field_reader", "inventory", "item_list", "published", "queries", "structure_table", "utf8")
+]
+# The decoded inventory: its engine, registry and values; the walker's cursor and UTF-8 check.
+DECODER = [
+    f"brantel/inventory/{name}.cpp"
+    for name in ("decoder_module", "decoder", "decoded_types", "decoded_values", "decoded_totals",
+                 "structure_table", "utf8")
+]
+HEADERS = sorted(glob.glob("brantel/toolkit/*.hpp") + glob.glob("brantel/inventory/**/*.hpp", recursive=True)
+                 + glob.glob("brantel/ciphers/*.hpp"))
 
 
 def cxx_extension(name, files):
@@ -73,13 +78,12 @@ setup(
             ["brantel/_sysprobe_internal.cpp", "brantel/ciphers/services.cpp"]
             + BUFFERS
             + TOOLKIT
-            + sources("brantel/inventory/*.cpp"),
+            + INVENTORY,
         ),
         # The decoded inventory: no toolkit, no module frame, nothing imported at load.
         cxx_extension(
             "brantel._inventory_decoder",
-            ["brantel/_inventory_decoder.cpp"]
-            + [f"brantel/inventory/{name}.cpp" for name in ("structure_table", "utf8", "field_reader")],
+            DECODER,
         ),
     ],
     cffi_modules=["brantel/ciphers/build_decryption.py:ffibuilder"],

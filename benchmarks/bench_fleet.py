@@ -1,6 +1,7 @@
 """Speed of ``brantel table`` over a folder of dump files.
 
     python benchmarks/bench_fleet.py [--copies N] [--repeat N] [--keep DIR]
+    python benchmarks/bench_fleet.py --distinct 100000 [--keep DIR]
 
 Makes dump files from the corpus tables beside the repository (when present)
 and the bundled sample, each copied N times with its system serial number and
@@ -15,6 +16,14 @@ machine gives at that moment (2.0 on two free cores; a shared or throttled
 virtual machine gives less, and --jobs 2 cannot beat that).  A benchmark, not a
 test: it never fails.  On a shared machine the figures move with the other
 work; take the best of several runs.
+
+--distinct N makes N distinct dump files instead (the tables in turn, each copy
+with its own serial number and UUID, 1,000 a folder) and writes them once with
+one process into SQLite and into JSON lines, in this process so that the rate
+can be read as the run goes: it prints the tables per second overall and of the
+first and the last 20,000 inputs (goals: SQLite at least 10,000/s overall and its
+last 20,000 at least 90% of its first; JSON lines at least 12,000/s), then what
+a million machines would take at the rate measured.
 """
 import argparse
 import os
@@ -31,6 +40,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 CORPUS = ROOT.parent / "shared" / "smbios-corpus" / "blobs"
 SAMPLE = ROOT / "brantel" / "data" / "sample_desktop.bin"
 GOAL_TABLES_PER_S, GOAL_SPEEDUP = 2000.0, 1.7
+GOAL_SQLITE, GOAL_JSONL, GOAL_STEADY, WINDOW = 10000.0, 12000.0, 0.9, 20000
 COMMAND = [sys.executable, "-m", "brantel", "table"]
 
 
@@ -92,6 +102,93 @@ def make_folder(folder, copies):
     return count, len(tables)
 
 
+def make_distinct(folder, count, corpus):
+    """``count`` distinct dump files: the tables in turn, copy n of each with serial number n."""
+    blobs = [path.read_bytes() for path in [SAMPLE] + (sorted(corpus.glob("*.bin")) if corpus.is_dir() else [])]
+    for n in range(count):
+        if n % 1000 == 0:
+            sub = folder / ("%04d" % (n // 1000))
+            sub.mkdir()
+        blob = blobs[n % len(blobs)]
+        (sub / ("%07d.dump" % n)).write_bytes(dump(with_serial(blob, n // len(blobs) + 1)))
+    return len(blobs)
+
+
+def run_in_process(folder, format, output):
+    """(seconds, CPU seconds, [(inputs done, seconds, CPU seconds since the start)]) of one run with one
+    process; the last mark comes after the output is closed (SQLite builds its indexes then)."""
+    from brantel import fleet
+
+    marks = [(0, 0.0, 0.0)]
+
+    class Meter:
+        def __init__(self, summary, stream):
+            self.summary, self.start, self.cpu = summary, time.perf_counter(), time.process_time()
+
+        def update(self):
+            marks.append((self.summary.done, time.perf_counter() - self.start, time.process_time() - self.cpu))
+
+        finish = update
+
+    if output.exists():
+        output.unlink()
+    real = fleet._Progress
+    fleet._Progress = Meter
+    try:
+        start, cpu = time.perf_counter(), time.process_time()
+        summary = fleet.write([folder], format, str(output), jobs=1)
+        wall, cpu = time.perf_counter() - start, time.process_time() - cpu
+    finally:
+        fleet._Progress = real
+    if summary.failed:
+        raise SystemExit("%d inputs failed" % summary.failed)
+    return wall, cpu, marks
+
+
+def window_rates(marks, first):
+    """(tables per second, tables per CPU-second) of the first (or the last) WINDOW inputs, written
+    (the closing of the output, the last mark, apart)."""
+    marks = marks[:-1]
+    total = marks[-1][0]
+    size = min(WINDOW, total)
+    if first:
+        end = next(mark for mark in marks if mark[0] >= size)
+        return end[0] / end[1], end[0] / end[2]
+    start = next(mark for mark in reversed(marks) if mark[0] <= total - size)
+    done = total - start[0]
+    return done / (marks[-1][1] - start[1]), done / (marks[-1][2] - start[2])
+
+
+def distinct(work, count, corpus):
+    folder = work / ("distinct-%d" % count)
+    start = time.perf_counter()
+    if (folder / ".made").exists():  # kept from an earlier run (--keep)
+        tables = int((folder / ".made").read_text())
+    else:
+        if folder.exists():
+            shutil.rmtree(folder)
+        folder.mkdir(parents=True)
+        tables = make_distinct(folder, count, corpus)
+        (folder / ".made").write_text(str(tables))
+    print("%d distinct dump files (%d tables, serial numbers varied) ready in %.0f s; cores: %d, load average: %.1f"
+          % (count, tables, time.perf_counter() - start, os.cpu_count(), os.getloadavg()[0]))
+    for format, goal in (("sqlite", GOAL_SQLITE), ("jsonl", GOAL_JSONL)):
+        wall, cpu, marks = run_in_process(folder, format, work / ("distinct-%d.%s" % (count, format)))
+        rate = count / wall
+        (first, first_cpu), (last, last_cpu) = window_rates(marks, True), window_rates(marks, False)
+        verdict = "ok" if rate >= goal and (format != "sqlite" or last >= GOAL_STEADY * first) else "MISSED"
+        print("%-7s --jobs 1: %.1f s, %.0f tables/s; first %d: %.0f/s, last %d: %.0f/s (%.0f%%)  %s"
+              % (format, wall, rate, WINDOW, first, WINDOW, last, 100 * last / first, verdict))
+        print("        per CPU-second: %.0f tables overall, first %d: %.0f, last %d: %.0f (%.0f%%); "
+              "%.0f%% of the wall time on the CPU, load average now %.1f"
+              % (count / cpu, WINDOW, first_cpu, WINDOW, last_cpu, 100 * last_cpu / first_cpu, 100 * cpu / wall,
+                 os.getloadavg()[0]))
+        print("        closing the output (SQLite: the lookup indexes built): %.2f s, %.2f CPU-s (in the overall rate)"
+              % (marks[-1][1] - marks[-2][1], marks[-1][2] - marks[-2][2]))
+        print("        a million machines: %.0f s (%.1f min) at the rate measured, %.0f s with a core to itself"
+              % (1e6 / rate, 1e6 / rate / 60, 1e6 * cpu / count))
+
+
 def timed_run(folder, format, output, jobs):
     """(wall seconds, CPU seconds of the command and its workers)."""
     if output.exists():
@@ -148,8 +245,19 @@ def main():
     parser.add_argument("--copies", type=int, default=100, help="copies of each table (default 100)")
     parser.add_argument("--repeat", type=int, default=5, help="runs of each case; the best counts (default 5)")
     parser.add_argument("--keep", metavar="DIR", help="make the files in DIR and keep them")
+    parser.add_argument("--distinct", type=int, metavar="N",
+                        help="N distinct files, one run each into sqlite and jsonl, rates as the run goes")
+    parser.add_argument("--corpus", metavar="DIR", default=str(CORPUS),
+                        help="the folder of corpus tables (X.bin) for --distinct (default: %(default)s)")
     options = parser.parse_args()
     work = pathlib.Path(options.keep or tempfile.mkdtemp(prefix="bench-fleet-"))
+    if options.distinct:
+        try:
+            distinct(work, options.distinct, pathlib.Path(options.corpus))
+        finally:
+            if not options.keep:
+                shutil.rmtree(work)
+        return
     folder = work / "dumps"
     if folder.exists():
         shutil.rmtree(folder)

@@ -7,7 +7,10 @@ from __future__ import annotations
 
 import argparse
 import sys
-from typing import IO, Any, Optional, Sequence
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:  # typing costs import time on every run of the command line
+    from typing import IO, Any, Optional, Sequence
 
 __all__ = ["add_command", "build_parser", "run", "main"]
 
@@ -107,6 +110,23 @@ def _format(args: argparse.Namespace) -> str:
     return "jsonl"
 
 
+def _terminated(signum: int, frame: Any) -> None:
+    raise SystemExit(128 + signum)
+
+
+def _exit_on_sigterm() -> Any:
+    """SIGTERM ends the run as an exception does, so that the temporary output file goes and
+    SQLite rolls back; the handler it replaces, or None when it left it alone."""
+    import signal
+    import threading
+
+    if threading.current_thread() is not threading.main_thread():
+        return None
+    if signal.getsignal(signal.SIGTERM) != signal.SIG_DFL:
+        return None  # an embedding application's own handling
+    return signal.signal(signal.SIGTERM, _terminated)
+
+
 def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) -> int:
     """Carry out ``brantel table``; returns the exit status (1 when any input failed)."""
     from brantel import fleet
@@ -123,6 +143,7 @@ def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) ->
         # More processes than that only share the same cores, each with its own memory.
         print(f"brantel: note: --jobs {jobs} lowered to {most}, twice the cores", file=stderr)
         jobs = most
+    previous = _exit_on_sigterm()
     try:
         summary = fleet.write(args.paths, format, args.output, jobs=jobs, stdout=stdout, progress=stderr,
                               notes=stderr, csv_raw=args.csv_raw)
@@ -131,6 +152,11 @@ def run(args: argparse.Namespace, stdout: Optional[IO[Any]], stderr: IO[str]) ->
 
         print(f"brantel: error: {terminal_text(str(exc))}", file=stderr)
         return EXIT_USAGE
+    finally:
+        if previous is not None:
+            import signal
+
+            signal.signal(signal.SIGTERM, previous)
     if summary.total == 0:
         print("brantel: note: no files found", file=stderr)
     if summary.failed:

@@ -111,6 +111,13 @@ CASES = [
     ("decode-huge-module", decoder.decode, (sb.blob(sb.structure(6, {9: 0x7C, 10: 0x7C}, length=12)),), {}, None),
     ("decode-short", decoder.decode, (b"\x03",), {}, ValueError),
     ("decode-type", decoder.decode, ("text",), {}, TypeError),
+    ("decode-generic", decoder.decode, (sb.blob(sb.structure(0x80, {4: 1}, strings=["a", b"\xff"]),
+                                                sb.structure(126, {}), sb.structure(0, {4: 9}), sb.structure(0, {}),
+                                                sb.end_of_table()),), {}, None),
+    ("decode-probe", decoder._probe, (sb.blob(sb.structure(200, {0x12: (0xFFFF, 8), 0x44: 9, 0x45: 3},
+                                                           length=0x60, strings=["a"])),), {}, None),
+    ("decode-version-mistake", decoder.decode, (sb.blob(sb.structure(1, {}, length=0x19), version=(2, 31)),), {}, None),
+    ("layouts", decoder.layouts, (), {}, None),
     # Queries
     ("cpus", lambda cpus: svc.get_populated_cpus(cpus, []), (CPUS,), {}, None),
     ("cpus-generic", svc.get_populated_cpus, ([Text(c) for c in CPUS], Sink()), {}, None),

@@ -13,6 +13,9 @@ Targets:
              plus sha1 against hashlib
   ciphers    the cipher services with fuzzed key, IV, nonce, data, key and
              signature lengths and contents
+  decoded    brantel.decode (and its probe of every value kind) on raw or built
+             blobs: no exception but for a blob under two bytes, a document that
+             JSON encodes, every structure a plain walk reaches placed once
 
 tools/run_fuzz.py runs them under atheris or, without it, a random-input loop.
 """
@@ -582,8 +585,57 @@ def ciphers(data):
         expect(error is not None, "wrong argument type accepted", name, args)
 
 
+# --- The decoded inventory: any blob gives a document, every structure once ---
+
+
+def walked(table):
+    """(type, handle) of every structure a plain walk of the table reaches, at
+    most 65534 (the decoder's limit)."""
+    found, offset = [], 0
+    while offset + 4 <= len(table) and table[offset + 1] >= 4 and len(found) < 65534:
+        end = table.find(b"\0\0", offset + table[offset + 1])
+        if end < 0:
+            break
+        found.append((table[offset], int.from_bytes(table[offset + 2:offset + 4], "little")))
+        offset = end + 2
+        if found[-1][0] == 127:
+            break
+    return found
+
+
+def placed(document, layouts):
+    found = []
+    for layout in layouts:
+        if layout["decoded"]:
+            value = document[layout["key"]]
+            records = [value] if layout["place"] == "singleton" else value
+            found += [(layout["type"], r["handle"]) for r in records if r["handle"] is not None]
+    for key in ("other_structures", "inactive", "end_of_table"):
+        found += [(r["type"], r["handle"]) for r in document[key]]
+    return found + [(200, r["handle"]) for r in document.get("probes", [])]
+
+
+def decoded(data):
+    import json
+
+    from brantel import _inventory_decoder as decoder
+
+    inp = Input(data)
+    mode = inp.byte()
+    blob = inp.rest() if mode % 2 == 0 else built_blob(inp)
+    call = decoder._probe if mode % 3 == 0 else decoder.decode
+    out, error = raises_only(lambda: call(blob), (ValueError,), (blob,))
+    if error is not None:
+        expect(len(blob) < 2, "ValueError for a blob of two bytes or more", blob, error)
+        return
+    json.dumps(out)  # every value encodes
+    expect(isinstance(out["warnings"], list), "warnings", out)
+    expect(sorted(placed(out, decoder.layouts())) == sorted(walked(blob[2:])), "structures placed once", blob)
+
+
 TARGETS = {
     "inventory": inventory,
+    "decoded": decoded,
     "queries": queries,
     "base64": base64_target,
     "ciphers": ciphers,
@@ -593,7 +645,7 @@ TARGETS = {
 def seeds(name):
     """Starting inputs of a target."""
     rng = random.Random(name)
-    if name == "inventory":
+    if name in ("inventory", "decoded"):
         blobs = seed_tables() + builder_seeds() + corpus_blobs()
         raw = [b"\0" + blob for blob in blobs]  # mode 0: the blob as it stands
         built = [bytes([1]) + bytes(rng.randrange(256) for _ in range(400)) for _ in range(8)]

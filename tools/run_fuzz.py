@@ -30,7 +30,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.append(str(HERE.parent))  # a tree built in place, when brantel is not installed
 
-MAX_LEN = {"inventory": 65536, "queries": 4096, "base64": 200000, "ciphers": 8192}
+MAX_LEN = {"inventory": 65536, "decoded": 65536, "queries": 4096, "base64": 200000, "ciphers": 8192}
 
 
 def have_atheris():

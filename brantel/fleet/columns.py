@@ -20,6 +20,8 @@ MACHINE_COLUMNS: Tuple[str, ...] = (
     "processor_sockets", "processors_populated", "processors_enabled", "core_count", "thread_count",
     "memory_bytes", "memory_device_count", "memory_types",
     "sha256", "warnings",
+    "memory_capacity_bytes", "memory_slots", "memory_slots_populated", "ecc",
+    "tpm_specification_version", "bmc_interface_type",
 )
 
 #: Columns of a memory-device row: the machine's sha256 and path, then the device.

@@ -7,6 +7,7 @@ from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 from brantel import sources
 from brantel.escaping import path_bytes, path_text
 from brantel.fleet.columns import Row
+from brantel.selection import ecc_of
 
 
 class _Unreadable(Exception):
@@ -15,11 +16,21 @@ class _Unreadable(Exception):
 _decode: Optional[Callable[[bytes], Dict[str, Any]]] = None
 
 
+#: The structure types the rows read: BIOS, system, processors, memory arrays and
+#: devices (the totals of processors, memory and slots come from these), IPMI, TPM.
+#: Decoding only these keeps the fleet's rate; the warnings column then holds the
+#: walk's warnings and those of these structures.
+ROW_TYPES = (0, 1, 4, 16, 17, 38, 43)
+
+
 def _decoder() -> Callable[[bytes], Dict[str, Any]]:
     # Looked up on first use so that importing this module stays cheap.
     global _decode
     if _decode is None:
-        from brantel import decode
+        from brantel._inventory_decoder import decode_types
+
+        def decode(blob: bytes) -> Dict[str, Any]:
+            return decode_types(blob, ROW_TYPES)
 
         _decode = decode
     return _decode
@@ -34,6 +45,11 @@ def _total(values: Iterable[Optional[int]]) -> Optional[int]:
 #: Processors that are there but do not run: VMware lists 126 spare sockets "disabled by BIOS".
 #: An idle one is a second processor waiting for the operating system to start it, and counts.
 _NOT_RUNNING = ("Disabled By User", "Disabled By BIOS")
+
+
+def _first(records: Optional[List[Dict[str, Any]]], key: str) -> Optional[str]:
+    """The first structure's value (a machine has one TPM, one BMC); None without one."""
+    return records[0].get(key) if records else None
 
 
 def _path_forms(path: str) -> Tuple[str, Optional[bytes]]:
@@ -76,6 +92,12 @@ def _machine_row(path: str, raw: Optional[bytes], kind: str, digest: str, decode
         "memory_types": ",".join(types) if types else None,
         "sha256": digest,
         "warnings": "; ".join(warnings) if warnings else None,
+        "memory_capacity_bytes": totals.get("memory_capacity_bytes"),
+        "memory_slots": totals.get("memory_slots"),
+        "memory_slots_populated": totals.get("memory_slots_populated"),
+        "ecc": ecc_of(decoded.get("physical_memory_arrays", ())),
+        "tpm_specification_version": _first(decoded.get("tpm_devices"), "specification_version"),
+        "bmc_interface_type": _first(decoded.get("ipmi_devices"), "interface_type"),
     }
 
 

@@ -44,6 +44,8 @@ def _worker_start() -> None:
     import threading
 
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # The command's SIGTERM handler (which cleans up the output) is not the workers' to run.
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
     # A main process killed outright (SIGKILL, or SIGTERM, which it does not catch) tells its
     # workers nothing, and they would wait for work forever, holding the output's pipes and
     # files: each worker ends itself once it has been handed to another parent.

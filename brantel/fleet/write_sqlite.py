@@ -14,7 +14,8 @@ if TYPE_CHECKING:
 APPLICATION_ID = 0x4272546C
 #: ``PRAGMA user_version``: the layout of the tables.  1 is the first release's (which set no
 #: application_id): tables keyed by sha256.  2: one machine a path, path_bytes columns.
-SCHEMA_VERSION = 2
+#: 3: the machines' memory capacity and slots, ECC, TPM and BMC columns.
+SCHEMA_VERSION = 3
 #: How long a run waits for another run that is writing the same file.
 WAIT_SECONDS = 300.0
 
@@ -23,6 +24,7 @@ _TYPES = {
     "processors_enabled": "INTEGER", "core_count": "INTEGER", "thread_count": "INTEGER",
     "memory_bytes": "INTEGER", "memory_device_count": "INTEGER", "size_bytes": "INTEGER",
     "speed_mts": "INTEGER", "configured_speed_mts": "INTEGER",
+    "memory_capacity_bytes": "INTEGER", "memory_slots": "INTEGER", "memory_slots_populated": "INTEGER",
 }
 _NOT_NULL = {"path", "source_kind", "reason"}
 
@@ -34,25 +36,47 @@ def _table_sql(name: str, columns: Tuple[str, ...]) -> str:
 
 
 #: The indexes of the current layout.  A path's rows are found by path (and path_bytes, for
-#: the rare name whose text form another name could share); sha256 finds identical tables.
-_INDEXES = """
-CREATE INDEX machines_path ON machines (path);
-CREATE INDEX machines_sha256 ON machines (sha256);
-CREATE INDEX machines_serial_number ON machines (system_serial_number);
-CREATE INDEX machines_uuid ON machines (system_uuid);
-CREATE INDEX memory_devices_path ON memory_devices (path);
-CREATE INDEX errors_path ON errors (path);
+#: the rare name whose text form another name could share): rows come in path order, so these
+#: grow at their end.  The others (sha256 finds identical tables) take rows in random order, a
+#: cost that grows with the file: a new file gets them at the end of the run, built at once.
+_PATH_INDEXES = """
+CREATE INDEX IF NOT EXISTS machines_path ON machines (path);
+CREATE INDEX IF NOT EXISTS memory_devices_path ON memory_devices (path);
+CREATE INDEX IF NOT EXISTS errors_path ON errors (path);
+"""
+_INDEXES = _PATH_INDEXES + """
+CREATE INDEX IF NOT EXISTS machines_sha256 ON machines (sha256);
+CREATE INDEX IF NOT EXISTS machines_serial_number ON machines (system_serial_number);
+CREATE INDEX IF NOT EXISTS machines_uuid ON machines (system_uuid);
 """
 
-SQLITE_SCHEMA = (_table_sql("machines", MACHINE_COLUMNS) + _table_sql("memory_devices", MEMORY_DEVICE_COLUMNS)
-                 + _table_sql("errors", ERROR_COLUMNS) + _INDEXES)
+_TABLES = (_table_sql("machines", MACHINE_COLUMNS) + _table_sql("memory_devices", MEMORY_DEVICE_COLUMNS)
+           + _table_sql("errors", ERROR_COLUMNS))
+SQLITE_SCHEMA = _TABLES + _INDEXES
 
 #: The first release's columns, by which its databases are known (they carry no application_id).
-FIRST_RELEASE = {
-    "machines": tuple(column for column in MACHINE_COLUMNS if column != "path_bytes"),
-    "memory_devices": tuple(column for column in MEMORY_DEVICE_COLUMNS if column != "path_bytes"),
+FIRST_RELEASE: Dict[str, Tuple[str, ...]] = {
+    "machines": (
+        "path", "source_kind", "smbios_version", "system_manufacturer", "system_product", "system_version",
+        "system_serial_number", "system_uuid", "system_uuid_stored", "bios_vendor", "bios_version",
+        "bios_release_date", "processor_sockets", "processors_populated", "processors_enabled", "core_count",
+        "thread_count", "memory_bytes", "memory_device_count", "memory_types", "sha256", "warnings",
+    ),
+    "memory_devices": (
+        "sha256", "path", "locator", "bank_locator", "size_bytes", "type", "form_factor", "speed_mts",
+        "configured_speed_mts", "manufacturer", "serial_number", "part_number",
+    ),
     "errors": ("path", "sha256", "reason"),
 }
+
+
+def _with_path_bytes(columns: Tuple[str, ...]) -> Tuple[str, ...]:
+    at = columns.index("path") + 1
+    return columns[:at] + ("path_bytes",) + columns[at:]
+
+
+#: Layout 2's columns (fixed here: the steps after it add theirs to these).
+SECOND_LAYOUT = {table: _with_path_bytes(columns) for table, columns in FIRST_RELEASE.items()}
 
 
 def _from_first_release(db: "sqlite3.Connection") -> None:
@@ -62,8 +86,7 @@ def _from_first_release(db: "sqlite3.Connection") -> None:
         db.execute(f"DROP INDEX IF EXISTS {index}")
     for table in FIRST_RELEASE:
         db.execute(f"ALTER TABLE {table} RENAME TO first_release_{table}")
-    for table, columns in (("machines", MACHINE_COLUMNS), ("memory_devices", MEMORY_DEVICE_COLUMNS),
-                           ("errors", ERROR_COLUMNS)):
+    for table, columns in SECOND_LAYOUT.items():
         db.execute(_table_sql(table, columns))
     old = FIRST_RELEASE["machines"]
     db.execute(f"INSERT INTO machines ({', '.join(old)}) SELECT {', '.join(old)} FROM first_release_machines")
@@ -75,18 +98,47 @@ def _from_first_release(db: "sqlite3.Connection") -> None:
     db.execute("INSERT INTO errors (path, sha256, reason) SELECT path, sha256, reason FROM first_release_errors")
     for table in FIRST_RELEASE:
         db.execute(f"DROP TABLE first_release_{table}")
-    for statement in _INDEXES.strip().splitlines():  # (not executescript, which would commit)
-        db.execute(statement)
+    _index(db)
+
+
+#: The machine columns layout 3 adds.
+THIRD_LAYOUT_MACHINES = ("memory_capacity_bytes", "memory_slots", "memory_slots_populated", "ecc",
+                         "tpm_specification_version", "bmc_interface_type")
+
+
+def _index(db: "sqlite3.Connection", indexes: str = _INDEXES) -> None:
+    for statement in indexes.split(";"):  # (not executescript, which would commit)
+        if statement.strip():
+            db.execute(statement)
+
+
+def _reason(exc: Exception) -> str:
+    """An SQLite error as the other formats say it."""
+    if str(exc) == "database or disk is full":
+        import errno
+        import os
+
+        return os.strerror(errno.ENOSPC)
+    return str(exc)
 
 
 def _add_columns(db: "sqlite3.Connection", table: str, columns: Tuple[str, ...]) -> None:
-    """A later version's step: columns added at the end of ``table`` (NULL in the rows already there)."""
+    """A later layout's step: columns added at the end of ``table`` (NULL in the rows already there)."""
+    present = {row[1] for row in db.execute(f"PRAGMA table_info({table})")}
     for column in columns:
-        db.execute(f"ALTER TABLE {table} ADD COLUMN {column} {_TYPES.get(column, 'TEXT')}")
+        if column not in present:
+            db.execute(f"ALTER TABLE {table} ADD COLUMN {column} {_TYPES.get(column, 'TEXT')}")
 
 
-#: What takes a database of version N to N + 1, run in the transaction that marks it.
-MIGRATIONS: Dict[int, Callable[["sqlite3.Connection"], None]] = {1: _from_first_release}
+#: What takes a database of layout N to N + 1, run in the transaction that marks it.  New
+#: columns: add them at the end of MACHINE_COLUMNS (their SQL type in _TYPES), raise
+#: SCHEMA_VERSION and add its step, e.g. ``MIGRATIONS[2] = lambda db: _add_columns(db,
+#: "machines", ("memory_capacity_bytes", "memory_slots"))``.  A new file gets the newest
+#: layout from the columns directly.
+MIGRATIONS: Dict[int, Callable[["sqlite3.Connection"], None]] = {
+    1: _from_first_release,
+    2: lambda db: _add_columns(db, "machines", THIRD_LAYOUT_MACHINES),
+}
 
 
 class _SqliteWriter:
@@ -120,10 +172,12 @@ class _SqliteWriter:
             self._fresh = self._take_on()
             self._db.execute("COMMIT")
             self._tune()
-            self._db.execute("BEGIN IMMEDIATE")
+            # From here on another run may take the lock between two commits: wait for it.
+            self._db.execute(f"PRAGMA busy_timeout = {int(WAIT_SECONDS * 1000)}")
+            self._relock()
         except sqlite3.Error as exc:
             self._db.close()
-            raise FleetError(f"cannot write {output}: {exc}") from None
+            raise FleetError(f"cannot write {output}: {_reason(exc)}") from None
         except BaseException:
             self._db.close()
             raise
@@ -152,14 +206,24 @@ class _SqliteWriter:
         except sqlite3.DatabaseError as exc:
             raise FleetError(f"{self._path} is not a brantel database: {exc}") from None
         if notes is not None:
-            notes.write(f"brantel: note: {self._path} is being written by another run; waiting "
+            from brantel.escaping import terminal_text
+
+            notes.write(f"brantel: note: {terminal_text(self._path)} is being written by another run; waiting "
                         f"(at most {WAIT_SECONDS:.0f} s)\n")
             notes.flush()
         self._db.execute(f"PRAGMA busy_timeout = {int(WAIT_SECONDS * 1000)}")
         try:
             self._db.execute("BEGIN IMMEDIATE")
         except sqlite3.Error as exc:
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
+
+    def _relock(self) -> None:
+        """Take the write lock again after a commit.  Another run may have written in between
+        (it waited for the lock): the paths to come may then hold its rows, to be replaced."""
+        version = self._db.execute("PRAGMA data_version").fetchone()[0]
+        self._db.execute("BEGIN IMMEDIATE")
+        if self._db.execute("PRAGMA data_version").fetchone()[0] != version:
+            self._fresh = False
 
     def _take_on(self) -> bool:
         """Make the file ours or refuse it, in the write transaction; whether it holds no rows."""
@@ -174,10 +238,7 @@ class _SqliteWriter:
             db.execute("ROLLBACK")
             raise FleetError(f"{self._path} is not a brantel database: {exc}") from None
         if application_id == 0 and not names and version == 0:
-            # Statement by statement: executescript would commit the transaction first.
-            for statement in SQLITE_SCHEMA.split(";"):
-                if statement.strip():
-                    db.execute(statement)
+            _index(db, _TABLES + _PATH_INDEXES)  # the others at the end of the run (close)
             version = SCHEMA_VERSION
         elif application_id == 0 and version == 0 and self._first_release(names):
             version = 1
@@ -202,9 +263,11 @@ class _SqliteWriter:
             db.execute(f"PRAGMA user_version = {SCHEMA_VERSION}")
             empty = db.execute("SELECT NOT EXISTS (SELECT 1 FROM machines) AND NOT EXISTS "
                                "(SELECT 1 FROM errors)").fetchone()[0]
+            if not empty:
+                _index(db)  # (a first run cut short has none yet)
         except sqlite3.Error as exc:
             db.execute("ROLLBACK")
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
         return bool(empty)
 
     def _first_release(self, names: Dict[str, str]) -> bool:
@@ -230,19 +293,19 @@ class _SqliteWriter:
 
     def write(self, batch: List[Any]) -> None:
         for encoded in batch:
-            if isinstance(encoded[0], str):  # an error row
-                key = (encoded[0], encoded[1])
-                self._errors.append(encoded)
-            else:
-                machine, devices = encoded
-                key = (machine[0], machine[1])
-                self._machines.append(machine)
-                self._devices.extend(devices)
-            if key == self._last:
+            error = isinstance(encoded[0], str)
+            key = (encoded[0], encoded[1]) if error else (encoded[0][0], encoded[0][1])
+            if key == self._last and self._fresh:
                 # A path named twice: the later outcome replaces the earlier, as in another run.
+                self._flush()
                 self._fresh = False
             self._last = key
             self._paths.append(key)
+            if error:
+                self._errors.append(encoded)
+            else:
+                self._machines.append(encoded[0])
+                self._devices.extend(encoded[1])
             if len(self._paths) >= self.BATCH:
                 self._flush()
 
@@ -262,19 +325,20 @@ class _SqliteWriter:
             self._uncommitted += len(self._paths)
             if self._uncommitted >= self.COMMIT_EVERY:
                 db.execute("COMMIT")  # a long run cut short keeps what it has done
-                db.execute("BEGIN IMMEDIATE")
+                self._relock()
                 self._uncommitted = 0
         except sqlite3.Error as exc:
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
         self._machines, self._devices, self._errors, self._paths = [], [], [], []
 
     def close(self) -> None:
         """Write what is left and commit; the file then holds the whole run."""
         try:
             self._flush()
+            _index(self._db)
             self._db.execute("COMMIT")
         except self._sqlite.Error as exc:
-            raise FleetError(f"cannot write {self._path}: {exc}") from None
+            raise FleetError(f"cannot write {self._path}: {_reason(exc)}") from None
         finally:
             self._close()
 

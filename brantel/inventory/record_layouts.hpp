@@ -1,5 +1,8 @@
 // Where each inventory value sits in its SMBIOS structure: one field table per
 // record type, read by one reader (field_reader.hpp) that applies the length rule.
+// The decoded inventory's tables (types/*.hpp) are the home of every offset;
+// where a row here names the same fact, decoded_types.cpp checks that the two
+// agree at compile time.
 #pragma once
 
 #include <cstddef>
@@ -113,8 +116,6 @@ constexpr bool field_named(const RecordLayout& layout, std::size_t index, const 
 // --- Type 0: BIOS information (a record only when length >= 5) ---
 inline constexpr Field BIOS_FIELDS[] = {
     string("bios_vendor", 0x04),
-    decoded_only(string("bios_version", 0x05)),
-    decoded_only(string("bios_release_date", 0x08)),
 };
 inline constexpr RecordLayout BIOS = layout_detail::layout(0, BIOS_FIELDS, lines::READ_BIOS);
 inline constexpr std::uint8_t BIOS_MIN_LENGTH = 0x05;
@@ -127,7 +128,6 @@ inline constexpr Field SYSTEM_FIELDS[] = {
     field("system_uuid", 0x08, 16, 0x18, Source::Hex),  // stored byte order, no regrouping
     string("system_sku_number", 0x19),
     string("system_family", 0x1A),
-    decoded_only(string("system_version", 0x06)),
 };
 inline constexpr RecordLayout SYSTEM = layout_detail::layout(1, SYSTEM_FIELDS, lines::READ_SYSTEM);
 
@@ -143,7 +143,6 @@ inline constexpr Field BASEBOARD_FIELDS[] = {
     integer("baseboard_number_of_contained_object_handles", 0x0E, 1),
     // (length - 15) / 2 handles whatever the count byte says; empty below 15.
     field("baseboard_contained_object_handles", 0x0F, 2, 0x0F, Source::HandleList, TextRule::List),
-    decoded_only(string("baseboard_asset_tag", 0x08)),
 };
 inline constexpr RecordLayout BASEBOARD = layout_detail::layout(2, BASEBOARD_FIELDS, lines::READ_BASEBOARD);
 
@@ -195,8 +194,6 @@ inline constexpr Field PROCESSOR_FIELDS[] = {
     absent("cpu_l1_cache"),
     absent("cpu_l2_cache"),
     absent("cpu_l3_cache"),
-    decoded_only(string("cpu_version", 0x10)),
-    decoded_only(integer("cpu_current_speed", 0x16, 2)),
 };
 inline constexpr RecordLayout PROCESSOR = layout_detail::layout(4, PROCESSOR_FIELDS, lines::READ_PROCESSOR);
 
@@ -238,8 +235,6 @@ inline constexpr Field MEMORY_DEVICE_FIELDS[] = {
     integer("md_extended_size", 0x1C, 4),
     integer("md_memory_technology", 0x28, 1),
     integer("md_memory_operating_mode_capability", 0x29, 2),
-    decoded_only(integer("md_configured_speed", 0x20, 2)),
-    decoded_only(integer("md_configured_extended_speed", 0x58, 4)),
 };
 inline constexpr RecordLayout MEMORY_DEVICE = layout_detail::layout(17, MEMORY_DEVICE_FIELDS, lines::READ_MEMORY_DEVICE);
 inline constexpr std::size_t MD_DEVICE_SET_ID = 6;

@@ -16,6 +16,16 @@ public:
     // Entry `index` (0-based). False when the list has no such entry.
     bool entry(std::size_t index, const std::uint8_t*& text, std::size_t& size) const noexcept;
 
+    // The strings proper: the entries less the two that the terminating zeros
+    // make (an empty set, its two zeros alone, holds none).
+    std::size_t string_count() const noexcept {
+        if (zero_count_ < 2 || (zero_count_ == 2 && zeros_[0] == 0)) return 0;
+        return zero_count_ - 1;
+    }
+    // The set's bytes, both terminating zeros included.
+    const std::uint8_t* set_begin() const noexcept { return begin_; }
+    std::size_t set_size() const noexcept { return static_cast<std::size_t>(end_ - begin_); }
+
 private:
     friend class StructureCursor;
     // String numbers are one byte, so entries past 255 are never asked for.
