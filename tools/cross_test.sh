@@ -59,7 +59,10 @@ cleanup() {
     if [ -n "$BINFMT_NAME" ] && [ -e "/proc/sys/fs/binfmt_misc/$BINFMT_NAME" ]; then
         echo -1 >"/proc/sys/fs/binfmt_misc/$BINFMT_NAME" || true
     fi
-    if [ "$BINFMT_MOUNTED" = 1 ]; then umount /proc/sys/fs/binfmt_misc || true; fi
+    # The mount stays while another run's emulator is registered there.
+    if [ "$BINFMT_MOUNTED" = 1 ] && [ -z "$(ls /proc/sys/fs/binfmt_misc | grep -v -x -e register -e status)" ]; then
+        umount /proc/sys/fs/binfmt_misc || true
+    fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
