@@ -1,9 +1,14 @@
 """Conversion of arguments to unsigned C integers."""
+import sys
 import warnings
 
 import pytest
 
 from brantel._sysprobe_internal import to_unsigned
+
+
+# size_t is as wide as a pointer: 2**32 - 1 on 32-bit hosts.
+SIZE_MAX = 2 * sys.maxsize + 1
 
 
 class WithInt:
@@ -26,7 +31,8 @@ class IntSub(int):
     ("unsigned char", WithInt(7), 7),
     ("unsigned short", 65535, 65535),
     ("unsigned int", 2**32 - 1, 2**32 - 1),
-    ("size_t", 2**64 - 1, 2**64 - 1),
+    ("size_t", SIZE_MAX, SIZE_MAX),
+    ("size_t", 2**32 - 1, 2**32 - 1),
     ("size_t", -0.5, 0),
     ("unsigned int", IntSub(5), 5),
 ])
@@ -45,6 +51,8 @@ def test_values_in_range_convert(ctype, value, expected):
     ("unsigned int", -1, OverflowError, "can't convert negative value to unsigned int"),
     ("unsigned int", 2**32, OverflowError, "Python int too large to convert to C unsigned long"),
     ("size_t", -1, OverflowError, "can't convert negative value to size_t"),
+    # within a long long on 32-bit hosts, where it once wrapped to 0
+    ("size_t", SIZE_MAX + 1, OverflowError, "Python int too large to convert to C size_t"),
     ("size_t", 2**64, OverflowError, "Python int too large to convert to C size_t"),
     ("unsigned int", None, TypeError, "an integer is required"),
     ("unsigned int", "5", TypeError, "an integer is required"),

@@ -68,8 +68,9 @@ size_t to_size_t(PyObject* obj) {
     long long v = PyLong_AsLongLongAndOverflow(value.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw PyError();
     if (overflow < 0 || (overflow == 0 && v < 0)) raise(PyExc_OverflowError, "can't convert negative value to size_t");
-    if (overflow == 0) return static_cast<size_t>(v);
-    size_t result = PyLong_AsSize_t(value.get());  // the interpreter's own overflow above 2**64 - 1
+    // Where size_t is 32 bits wide a long long can exceed it: that too is the interpreter's overflow.
+    if (overflow == 0 && static_cast<unsigned long long>(v) <= SIZE_MAX) return static_cast<size_t>(v);
+    size_t result = PyLong_AsSize_t(value.get());  // the interpreter's own overflow above SIZE_MAX
     if (result == static_cast<size_t>(-1) && PyErr_Occurred()) throw PyError();
     return result;
 }
