@@ -32,13 +32,14 @@ const std::vector<PyObject*>* intern_names(const NameTable& table) {
     auto& objects = name_objects();
     auto found = objects.find(table.rows);
     if (found != objects.end()) return &found->second;
-    std::vector<PyObject*> names(table.count, nullptr);
+    std::vector<PyObject*> names(table.count + BIT_SLOTS, nullptr);
     for (std::size_t k = 0; k < table.count; ++k) {
         names[k] = PyUnicode_InternFromString(table.rows[k].name);
         if (names[k] == nullptr) {
-            for (PyObject* made : names) Py_XDECREF(made);
+            for (std::size_t made = 0; made < k; ++made) Py_DECREF(names[made]);
             return nullptr;
         }
+        if (table.rows[k].code < BIT_SLOTS) names[table.count + table.rows[k].code] = names[k];  // borrowed
     }
     return &objects.emplace(table.rows, std::move(names)).first->second;
 }
@@ -199,13 +200,20 @@ bool special(const Row& row, std::uint64_t value) noexcept {
     return false;
 }
 
+// The names of the set bits in bit order, which is the rows' order (codes
+// ascend): one step per bit up to the highest set one, and the list sized once.
 PyObject* bit_names(const NameTable& table, const std::vector<PyObject*>& objects, std::uint64_t value) {
-    OwnedRef list = OwnedRef::checked(PyList_New(0));
-    for (std::size_t k = 0; k < table.count; ++k) {
-        const std::uint16_t bit = table.rows[k].code;
-        if (bit < 64 && (value >> bit & 1u) && PyList_Append(list.get(), objects[k]) < 0) throw PyError();
+    PyObject* const* by_bit = objects.data() + table.count;
+    PyObject* found[BIT_SLOTS];
+    Py_ssize_t size = 0;
+    for (std::size_t bit = 0; value != 0; ++bit, value >>= 1)
+        if ((value & 1u) != 0 && by_bit[bit] != nullptr) found[size++] = by_bit[bit];
+    PyObject* list = check(PyList_New(size));
+    for (Py_ssize_t k = 0; k < size; ++k) {
+        Py_INCREF(found[k]);
+        PyList_SET_ITEM(list, k, found[k]);
     }
-    return list.release();
+    return list;
 }
 }  // namespace
 

@@ -32,7 +32,10 @@ inline PyObject* integer(std::uint64_t value) noexcept { return PyLong_FromUnsig
 PyObject* product(std::uint64_t value, std::uint64_t factor) noexcept;
 
 // The interned name objects of a table's rows (made at load; borrowed).
-// Returns the rows' objects in row order, or nullptr with an error set.
+// Returns the rows' objects in row order, then BIT_SLOTS more: the name of
+// bit k (a row of code k < 64) or nullptr, for the bit lists; or nullptr with
+// an error set.
+constexpr std::size_t BIT_SLOTS = 64;
 const std::vector<PyObject*>* intern_names(const NameTable& table);
 // The interned name of `code` in a table interned at load (borrowed), or nullptr.
 PyObject* name_object(const NameTable& table, const std::vector<PyObject*>& objects, std::uint64_t code) noexcept;

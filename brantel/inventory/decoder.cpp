@@ -344,10 +344,10 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
                 same = same_strings && same_bytes;
                 break;
             case Refresh::Always:
-                // A bit list of the same bytes, a string list of the same strings: a copy
-                // of the last record's list (two records never share one).
-                if ((plan.kind == Kind::Bits && same_field(before, s.bytes, at, plan.width)) ||
-                    (plan.kind == Kind::StringList && same_strings)) {
+                // A string list of the same strings: a copy of the last record's list (two
+                // records never share one). A bit list is built again: that costs less
+                // than finding the last one and copying it.
+                if (plan.kind == Kind::StringList && same_strings) {
                     PyObject* last = PyDict_GetItemWithError(record.get(), rows.keys[k]);  // borrowed
                     if (last == nullptr) throw_if_error();
                     if (last != nullptr && PyList_CheckExact(last)) {
