@@ -13,6 +13,8 @@ Importing the package loads nothing else; each function loads what it needs.
 
 __all__ = ["decode", "read"]
 
+_native_decode = None
+
 
 def decode(blob):
     """The decoded inventory of an SMBIOS blob (byte 0 the major version, byte 1
@@ -21,9 +23,12 @@ def decode(blob):
     ``{"kind": "blob", "path": None}``.  Raises ValueError for a blob shorter
     than two bytes and TypeError for anything that is not bytes-like.
     """
-    from brantel._inventory_decoder import decode as native_decode
+    global _native_decode
+    if _native_decode is None:  # loaded on first use, then kept: decode runs in loops
+        from brantel._inventory_decoder import decode as native_decode
 
-    return native_decode(blob)
+        _native_decode = native_decode
+    return _native_decode(blob)
 
 
 def read(path=None, *, dump=None, blob=None, sysfs_root=None, sample=False):

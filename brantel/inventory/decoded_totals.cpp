@@ -2,7 +2,6 @@
 #include "decoded_totals.hpp"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "../toolkit/errors.hpp"
 #include "names/memory.hpp"
@@ -40,18 +39,31 @@ void ByteSum::carry() {
 }
 
 namespace {
-// record[key], borrowed (None when absent); each key is interned on first use
-// and kept for the process, found again by its text's address (one static per
-// key length would hand "status" the object of "handle").
-PyObject* field(PyObject* record, const char* key) {
-    static auto* keys = new std::unordered_map<const char*, PyObject*>();
-    PyObject*& interned = (*keys)[key];
-    if (interned == nullptr) interned = PyUnicode_InternFromString(key);
-    if (interned == nullptr) throw PyError();
-    PyObject* value = PyDict_GetItemWithError(record, interned);
+// A key of the records the totals read, interned on first use and kept for
+// the process; one per call site (a tally runs for every record).
+class Key {
+public:
+    explicit constexpr Key(const char* text) noexcept : text_(text) {}
+    PyObject* get() {
+        if (object_ == nullptr) object_ = PyUnicode_InternFromString(text_);
+        if (object_ == nullptr) throw PyError();
+        return object_;
+    }
+
+private:
+    const char* text_;
+    PyObject* object_ = nullptr;
+};
+
+// record[key], borrowed (None when absent).
+PyObject* field(PyObject* record, Key& key) {
+    PyObject* value = PyDict_GetItemWithError(record, key.get());
     if (value == nullptr && PyErr_Occurred()) throw PyError();
     return value == nullptr ? Py_None : value;
 }
+
+Key POPULATED("populated"), STATUS("status"), ENABLED_SIZE_BYTES("enabled_size_bytes"), SIZE_BYTES("size_bytes"),
+    ARRAY_HANDLE("array_handle"), USE("use"), HANDLE("handle"), MAXIMUM_CAPACITY_BYTES("maximum_capacity_bytes");
 
 // A handle of a record as a number, -1 when null.
 long handle_of(PyObject* value) {
@@ -64,32 +76,32 @@ long handle_of(PyObject* value) {
 
 void tally_processor(Totals& totals, PyObject* record) {
     ++totals.processor_sockets;
-    if (field(record, "populated") != Py_True) return;
+    if (field(record, POPULATED) != Py_True) return;
     ++totals.processors_populated;
-    PyObject* status = field(record, "status");
+    PyObject* status = field(record, STATUS);
     if (status != Py_None && PyUnicode_CompareWithASCIIString(status, "Enabled") == 0) ++totals.processors_enabled;
 }
 
 void tally_memory_module(Totals& totals, PyObject* record) {
     ++totals.memory_modules;
-    totals.memory_modules_bytes.add(field(record, "enabled_size_bytes"));
+    totals.memory_modules_bytes.add(field(record, ENABLED_SIZE_BYTES));
 }
 
 void tally_memory_device(Totals& totals, PyObject* record) {
-    PyObject* size = field(record, "size_bytes");
+    PyObject* size = field(record, SIZE_BYTES);
     totals.memory_bytes.add(size);
     const int empty = size == Py_None ? 1 : PyObject_Not(size);
     if (empty < 0) throw PyError();
-    totals.memory_slots.emplace_back(handle_of(field(record, "array_handle")), empty == 0);
+    totals.memory_slots.emplace_back(handle_of(field(record, ARRAY_HANDLE)), empty == 0);
 }
 
 void tally_physical_memory_array(Totals& totals, PyObject* record) {
     static const char* const system_memory =
         name_of_code(names::MEMORY_ARRAY_USES, names::MEMORY_ARRAY_USE_SYSTEM_MEMORY);
-    PyObject* use = field(record, "use");
+    PyObject* use = field(record, USE);
     if (use == Py_None || PyUnicode_CompareWithASCIIString(use, system_memory) != 0) return;
-    totals.system_memory_arrays.push_back(handle_of(field(record, "handle")));
-    PyObject* capacity = field(record, "maximum_capacity_bytes");
+    totals.system_memory_arrays.push_back(handle_of(field(record, HANDLE)));
+    PyObject* capacity = field(record, MAXIMUM_CAPACITY_BYTES);
     if (capacity == Py_None) return;
     totals.memory_capacity_bytes.add(capacity);
     totals.memory_capacity_known = true;

@@ -22,6 +22,12 @@ PyObject* product(std::uint64_t value, std::uint64_t factor) noexcept {
 // --- name objects, interned once per table at load ---
 
 namespace {
+// Codes 0 to the last one, when the last is below DENSE_LIMIT (rows ascend).
+std::size_t dense_size(const NameTable& table) noexcept {
+    if (table.count == 0 || table.rows[table.count - 1].code >= DENSE_LIMIT) return 0;
+    return static_cast<std::size_t>(table.rows[table.count - 1].code) + 1;
+}
+
 std::unordered_map<const CodeName*, std::vector<PyObject*>>& name_objects() {
     static auto* objects = new std::unordered_map<const CodeName*, std::vector<PyObject*>>();
     return *objects;
@@ -32,19 +38,24 @@ const std::vector<PyObject*>* intern_names(const NameTable& table) {
     auto& objects = name_objects();
     auto found = objects.find(table.rows);
     if (found != objects.end()) return &found->second;
-    std::vector<PyObject*> names(table.count + BIT_SLOTS, nullptr);
+    const std::size_t dense = dense_size(table);
+    std::vector<PyObject*> names(table.count + BIT_SLOTS + dense, nullptr);
     for (std::size_t k = 0; k < table.count; ++k) {
         names[k] = PyUnicode_InternFromString(table.rows[k].name);
         if (names[k] == nullptr) {
             for (std::size_t made = 0; made < k; ++made) Py_DECREF(names[made]);
             return nullptr;
         }
-        if (table.rows[k].code < BIT_SLOTS) names[table.count + table.rows[k].code] = names[k];  // borrowed
+        // The two indexes borrow the rows' references.
+        if (table.rows[k].code < BIT_SLOTS) names[table.count + table.rows[k].code] = names[k];
+        if (table.rows[k].code < dense) names[table.count + BIT_SLOTS + table.rows[k].code] = names[k];
     }
     return &objects.emplace(table.rows, std::move(names)).first->second;
 }
 
 PyObject* name_object(const NameTable& table, const std::vector<PyObject*>& objects, std::uint64_t code) noexcept {
+    const std::size_t dense = objects.size() - table.count - BIT_SLOTS;
+    if (dense != 0) return code < dense ? objects[table.count + BIT_SLOTS + code] : nullptr;
     std::size_t low = 0, high = table.count;
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;

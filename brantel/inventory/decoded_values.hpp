@@ -33,9 +33,12 @@ PyObject* product(std::uint64_t value, std::uint64_t factor) noexcept;
 
 // The interned name objects of a table's rows (made at load; borrowed).
 // Returns the rows' objects in row order, then BIT_SLOTS more: the name of
-// bit k (a row of code k < 64) or nullptr, for the bit lists; or nullptr with
-// an error set.
+// bit k (a row of code k < 64) or nullptr, for the bit lists; then, for a
+// table whose codes are all below DENSE_LIMIT, the name of every code from 0
+// to the last (nullptr for a gap), so that a lookup is one step. Or nullptr
+// with an error set.
 constexpr std::size_t BIT_SLOTS = 64;
+constexpr std::size_t DENSE_LIMIT = 4096;
 const std::vector<PyObject*>* intern_names(const NameTable& table);
 // The interned name of `code` in a table interned at load (borrowed), or nullptr.
 PyObject* name_object(const NameTable& table, const std::vector<PyObject*>& objects, std::uint64_t code) noexcept;

@@ -30,12 +30,11 @@ inline PyObject* processor_voltage(Reader& reader, const Structure& s, const Row
     if (code & 0x80) return integer((code & 0x7F) * 100);
     if ((code & 0x07) == 0) return none();
     static constexpr unsigned LEGACY_MV[] = {5000, 3300, 2900};
-    OwnedRef list = OwnedRef::checked(PyList_New(0));
-    for (unsigned bit = 0; bit < 3; ++bit) {
-        if ((code >> bit & 1u) == 0) continue;
-        OwnedRef mv = OwnedRef::checked(integer(LEGACY_MV[bit]));
-        if (PyList_Append(list.get(), mv.get()) < 0) throw PyError();
-    }
+    const Py_ssize_t size = static_cast<Py_ssize_t>((code & 1u) + (code >> 1 & 1u) + (code >> 2 & 1u));
+    OwnedRef list = OwnedRef::checked(PyList_New(size));
+    Py_ssize_t n = 0;
+    for (unsigned bit = 0; bit < 3; ++bit)
+        if ((code >> bit & 1u) != 0) PyList_SET_ITEM(list.get(), n++, check(integer(LEGACY_MV[bit])));
     return list.release();
 }
 
