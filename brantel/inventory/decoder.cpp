@@ -44,8 +44,9 @@ PyObject* keys[KEY_COUNT];
 
 // When a row's value must be read again for a record copied from the last one
 // of its type (Decoder::record): a scalar when its bytes differ, a string when
-// its number or the strings differ, a custom value when anything differs, and
-// lists always (two records never share one).
+// its number or the strings differ, a custom value of one int, text, flag or
+// name when its bytes differ (no such function reads a string: those that do
+// make lists or records), and lists always (two records never share one).
 enum class Refresh : std::uint8_t { Scalar, String, Custom, Always };
 
 struct PreparedRows {
@@ -341,7 +342,7 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
                 same = before[at] == s.bytes[at] && (same_strings || same_string(previous, s, s.bytes[at]));
                 break;
             case Refresh::Custom:
-                same = same_strings && same_bytes;
+                same = same_bytes;  // a custom row of one value reads no strings (see refresh_of)
                 break;
             case Refresh::Always:
                 // A string list of the same strings: a copy of the last record's list (two
