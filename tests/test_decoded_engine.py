@@ -376,16 +376,20 @@ def test_repeated_structures_decode_as_if_alone(strings):
 
 
 @pytest.mark.parametrize("type_", list(range(46)))
-def test_every_type_repeated_with_other_strings_decodes_as_if_alone(type_):
-    # Same bytes, other strings: a copy of the last record reads its strings
-    # again and keeps every other value; any value that depends on the strings
-    # but is not read again shows here.
+def test_every_type_repeated_with_other_strings_or_bytes_decodes_as_if_alone(type_):
+    # Same bytes and other strings, or one other byte: a copy of the last
+    # record reads again what differs and keeps every other value; a value
+    # that depends on what differs but is not read again shows here.
     rng = random.Random(type_)
     parts = []
     for trial in range(8):
         length = rng.choice([0x20, 0x40, 0x80, 0xFF])
         fields = {k: rng.randrange(256) for k in range(4, length)}
-        for version in range(3):
+        if trial == 0:
+            fields.update({0x06: 0xFE, 0x28: 0x01, 0x29: 0x01})  # a processor's family 2 word
+        for version in range(4):
+            if version == 3:
+                fields[0x28 if trial == 0 else rng.randrange(4, length)] = rng.randrange(256)
             texts = ["%s %d %d" % (label, trial, k) for k in range(255) for label in [["alpha", "beta\u00e9"][version % 2]]]
             parts.append(structure(type_, fields, length=length, handle=len(parts), strings=texts))
     single = _probe(blob(parts[0]))

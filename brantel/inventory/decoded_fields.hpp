@@ -129,6 +129,7 @@ struct Row {
     std::uint64_t ext_unit;  // 0: the row's unit
     bool shifted;
     CustomFn custom;
+    bool own_bytes;  // custom: reads no byte but its own and its extended field's
 
     constexpr Row unknown(std::uint64_t a) const { return with_specials(1, a, 0, 0); }
     constexpr Row unknown(std::uint64_t a, std::uint64_t b) const { return with_specials(2, a, b, 0); }
@@ -173,6 +174,14 @@ struct Row {
         r.add = n;
         return r;
     }
+    // A custom function that reads only the row's bytes and, where the
+    // structure holds it, the extended field: a repeated structure reads it
+    // again only when those differ.
+    constexpr Row own_bytes_only() const {
+        Row r = *this;
+        r.own_bytes = true;
+        return r;
+    }
     constexpr Row after_items() const {
         Row r = *this;
         r.shifted = true;
@@ -196,7 +205,7 @@ namespace rows_detail {
 constexpr Row row(const char* key, const char* label, std::uint8_t offset, std::uint8_t width, Kind kind,
                   Shape shape, const NameTable* names = nullptr) {
     return Row{key, label, offset, width, static_cast<std::uint8_t>(offset + width), kind, shape, names,
-               0, 0, 0, {0, 0, 0}, 1, 0, 0, 0, 0, 0, 0, 0, 0, false, nullptr};
+               0, 0, 0, {0, 0, 0}, 1, 0, 0, 0, 0, 0, 0, 0, 0, false, nullptr, false};
 }
 }  // namespace rows_detail
 

@@ -73,7 +73,7 @@ Refresh refresh_of(const Row& row) {
         row.shape != Shape::Bool && row.shape != Shape::Enum)
         return Refresh::Always;
     if (row.kind == Kind::String) return Refresh::String;
-    if (row.kind == Kind::Custom) return Refresh::Custom;
+    if (row.kind == Kind::Custom) return row.own_bytes ? Refresh::Scalar : Refresh::Custom;
     return Refresh::Scalar;
 }
 

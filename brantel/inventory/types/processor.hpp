@@ -49,11 +49,14 @@ inline constexpr Row PROCESSOR_FIELDS[] = {
     integer("core_enabled", "Core Enabled", 0x24, 1).unknown(0).extended(0x2C, 2, 0xFF, 0xFFFF),
     integer("thread_count", "Thread Count", 0x25, 1).unknown(0).extended(0x2E, 2, 0xFF, 0xFFFF),
     flag("populated", "Status", 0x18, 1, 0x40),
-    custom("status", "Status", 0x18, 1, processor_status, Shape::Enum, &PROCESSOR_STATES),
+    custom("status", "Status", 0x18, 1, processor_status, Shape::Enum, &PROCESSOR_STATES).own_bytes_only(),
     string("serial_number", "Serial Number", 0x20),
     string("part_number", "Part Number", 0x22),
     enumeration("type", "Type", 0x05, 1, PROCESSOR_TYPES),
-    custom("family", "Family", 0x06, 1, processor_family, Shape::Enum, &PROCESSOR_FAMILIES),
+    // The family 2 word as the extended field: a repeat compares it too.
+    custom("family", "Family", 0x06, 1, processor_family, Shape::Enum, &PROCESSOR_FAMILIES)
+        .extended(0x28, 2)
+        .own_bytes_only(),
     hex("id", "ID", 0x08, 8),
     custom("voltage_mv", "Voltage", 0x11, 1, processor_voltage, Shape::IntOrIntList),
     speed("external_clock_mhz", "External Clock", 0x12, 2),
