@@ -152,6 +152,8 @@ def array(handle, use, capacity_kib, length=0x17):
 
 @pytest.mark.parametrize("structures, expected", [
     # Two system arrays and a video array: the video array and its device are no system memory slots.
+    # Devices pointing at no array at all (a hypervisor's table) are the system's slots.
+    ([array(418, 3, 3 * MIB), device(10, 37, 1024), device(11, 37, 0), device(12, 37, 0)], (3 * GIB, 3, 1)),
     ([array(1, 3, 8 * MIB), array(2, 3, 8 * MIB), array(3, 4, MIB), device(10, 1, 8192), device(11, 1, 0),
       device(12, 2, 0xFFFF), device(13, 3, 512), device(14, 0xFFFE, 4096)], (16 * GIB, 3, 1)),
     # A processor first: its tally reads keys of other records (a key read for the wrong one lost every slot).

@@ -99,7 +99,10 @@ void tally_physical_memory_array(Totals& totals, PyObject* record) {
     static const char* const system_memory =
         name_of_code(names::MEMORY_ARRAY_USES, names::MEMORY_ARRAY_USE_SYSTEM_MEMORY);
     PyObject* use = field(record, USE);
-    if (use == Py_None || PyUnicode_CompareWithASCIIString(use, system_memory) != 0) return;
+    if (use == Py_None || PyUnicode_CompareWithASCIIString(use, system_memory) != 0) {
+        totals.other_memory_arrays.push_back(handle_of(field(record, HANDLE)));
+        return;
+    }
     totals.system_memory_arrays.push_back(handle_of(field(record, HANDLE)));
     PyObject* capacity = field(record, MAXIMUM_CAPACITY_BYTES);
     if (capacity == Py_None) return;
@@ -132,11 +135,14 @@ PyObject* totals_dict(Totals& totals) {
         }
         return result.release();
     }
-    auto& arrays = totals.system_memory_arrays;
-    std::sort(arrays.begin(), arrays.end());
+    // A device whose array handle names no array at all (some hypervisors'
+    // tables point every device at another structure) is still a slot of the
+    // system's memory; one that belongs to a video or flash array is not.
+    auto& others = totals.other_memory_arrays;
+    std::sort(others.begin(), others.end());
     std::size_t slots = 0, populated = 0;
     for (const auto& slot : totals.memory_slots) {
-        if (slot.first < 0 || !std::binary_search(arrays.begin(), arrays.end(), slot.first)) continue;
+        if (slot.first < 0 || std::binary_search(others.begin(), others.end(), slot.first)) continue;
         ++slots;
         if (slot.second) ++populated;
     }

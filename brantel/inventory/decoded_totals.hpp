@@ -32,9 +32,10 @@ struct Totals {
     std::size_t processor_sockets = 0, processors_populated = 0, processors_enabled = 0;
     ByteSum memory_bytes, memory_modules_bytes;
     std::size_t memory_modules = 0;
-    // Memory arrays used as system memory (handles) and their capacity; every
-    // memory device's array handle (-1: none) and whether it holds memory.
-    std::vector<long> system_memory_arrays;
+    // Memory arrays used as system memory (handles) and their capacity, the
+    // handles of the other arrays; every memory device's array handle (-1:
+    // none) and whether it holds memory.
+    std::vector<long> system_memory_arrays, other_memory_arrays;
     ByteSum memory_capacity_bytes;
     bool memory_capacity_known = false;
     std::vector<std::pair<long, bool>> memory_slots;
