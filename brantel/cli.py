@@ -390,37 +390,9 @@ def _warn(stderr: TextIO, warnings: List[str]) -> None:
 
 
 def _replace_file(path: str, data: bytes) -> None:
-    """Write ``path`` whole or not at all: a failed write (a full disk, say)
-    leaves what was there untouched and no partial file beside it."""
-    try:
-        mode = os.stat(path).st_mode
-    except OSError:
-        mode = None
-    if mode is not None and not stat.S_ISREG(mode):
-        with open(path, "wb") as out:  # a device or a FIFO: nothing there to keep
-            out.write(data)
-        return
-    import tempfile
+    from brantel.replacing import replace_file
 
-    folder, name = os.path.split(path)
-    descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder or ".")
-    try:
-        with os.fdopen(descriptor, "wb") as out:
-            out.write(data)
-            out.flush()
-            os.fsync(out.fileno())
-        if mode is None:
-            umask = os.umask(0)
-            os.umask(umask)
-            mode = 0o666 & ~umask
-        os.chmod(temporary, stat.S_IMODE(mode))
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
+    replace_file(path, data)
 
 
 def run_dump(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO) -> int:

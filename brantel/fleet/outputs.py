@@ -8,6 +8,7 @@ from typing import IO, Any, List, Optional, Union
 from brantel.escaping import bytes_hex
 from brantel.fleet.columns import ERROR_COLUMNS, MACHINE_COLUMNS, MEMORY_DEVICE_COLUMNS, FleetError, Row
 from brantel.fleet.parallel import Encoded
+from brantel.replacing import Replacement
 
 
 def memory_csv_path(path: str) -> str:
@@ -17,88 +18,30 @@ def memory_csv_path(path: str) -> str:
     return os.path.join(folder, f"{stem}-memory{suffix}")
 
 
-def _open(path: str, mode: str, **options: Any) -> IO[Any]:
-    try:
-        return open(path, mode, **options)
-    except OSError as exc:
-        raise FleetError(f"cannot write {path}: {exc.strerror or exc}") from None
-
-
 def _cannot_write(path: str, exc: OSError) -> FleetError:
     return FleetError(f"cannot write {path}: {exc.strerror or exc}")
 
 
-_umask: Optional[int] = None
-
-
-def _new_file_mode() -> int:
-    global _umask
-    if _umask is None:
-        _umask = os.umask(0o022)
-        os.umask(_umask)
-    return 0o666 & ~_umask
-
-
-class _Replacement:
-    """An output file written beside the target under a hidden name and renamed over it once
-    complete, so that a run that fails (a full disk, a kill) leaves what was there before.
-
-    A target that exists and is not a regular file (a device, a FIFO, a terminal) is written
-    as it is: there is nothing to keep, and it must not be replaced by a file.
-    """
+class _Replacement(Replacement):
+    """A Replacement whose failures are the fleet's "cannot write FILE" errors."""
 
     def __init__(self, path: str, mode: str, **options: Any) -> None:
-        import stat
-        import tempfile
-
-        self.path = path
-        self._temporary: Optional[str] = None
         try:
-            status: Optional[os.stat_result] = os.stat(path)
-        except FileNotFoundError:
-            status = None
+            super().__init__(path, mode, **options)
         except OSError as exc:
             raise _cannot_write(path, exc) from None
-        if status is not None and not stat.S_ISREG(status.st_mode):
-            self.file = _open(path, mode, **options)
-            return
-        # A link is followed: the file it names is replaced, the link stays.
-        target = os.path.realpath(path) if os.path.islink(path) else path
-        folder, name = os.path.split(os.path.abspath(target))
-        try:
-            handle, self._temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
-            os.chmod(self._temporary, stat.S_IMODE(status.st_mode) if status is not None else _new_file_mode())
-        except OSError as exc:
-            if self._temporary is not None:
-                os.close(handle)
-                self.discard()
-            raise _cannot_write(path, exc) from None
-        self._target = target
-        self.file = os.fdopen(handle, mode, **options)
 
-    def commit(self) -> None:
-        """Close the file and put it in place; raises FleetError when that fails."""
+    def close(self) -> None:
         try:
-            self.file.close()
-            if self._temporary is not None:
-                os.replace(self._temporary, self._target)
-                self._temporary = None
+            super().close()
         except OSError as exc:
-            self.discard()
             raise _cannot_write(self.path, exc) from None
 
-    def discard(self) -> None:
-        """Close and remove the temporary file: the target stays as it was."""
+    def commit(self) -> None:
         try:
-            self.file.close()
-        except (OSError, AttributeError, ValueError):
-            pass
-        if self._temporary is not None:
-            try:
-                os.unlink(self._temporary)
-            except OSError:
-                pass
-            self._temporary = None
+            super().commit()
+        except OSError as exc:
+            raise _cannot_write(self.path, exc) from None
 
 
 class _TextSink:

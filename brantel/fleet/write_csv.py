@@ -107,10 +107,7 @@ class _CsvWriter:
         if self._files:
             try:
                 for file in self._files:  # both complete before either replaces its target
-                    try:
-                        file.file.close()
-                    except OSError as exc:
-                        raise _cannot_write(file.path, exc) from None
+                    file.close()
                 for file in self._files:
                     file.commit()
             finally:
