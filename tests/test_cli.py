@@ -173,7 +173,7 @@ def _denied_dump(directory, monkeypatch):
 
     def fake_open(name, *args, **kwargs):
         raise PermissionError(13, "Permission denied", str(name))
-    monkeypatch.setattr(sources, "open", fake_open, raising=False)
+    monkeypatch.setattr(sources.files, "open", fake_open, raising=False)
     return ["--dump", path]
 
 

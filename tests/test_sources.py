@@ -159,13 +159,13 @@ def test_sysfs_root_readable(make_dump, tmp_path, version):
 
 
 def _deny_dmi(monkeypatch):
-    # Root reads any file, so the refusal is staged at the module's open().
+    # Root reads any file, so the refusal is staged at the open() of the module that reads files.
     def fake_open(path, *args, **kwargs):
         if str(path).endswith("DMI"):
             raise PermissionError(13, "Permission denied", str(path))
         return open(path, *args, **kwargs)
 
-    monkeypatch.setattr(sources, "open", fake_open, raising=False)
+    monkeypatch.setattr(sources.files, "open", fake_open, raising=False)
 
 
 @pytest.mark.parametrize("setup, message", [
