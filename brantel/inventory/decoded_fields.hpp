@@ -57,7 +57,7 @@
 //    = name_table(CACHE_LOCATION_ROWS);
 // 4. Totals: a tally function (decoded_totals.hpp) as third argument of rows().
 // 5. Rebuild, then regenerate the schema:
-//      /work/venvs/NAME/bin/pip install -q -e . && /work/venvs/NAME/bin/python tools/make_schema.py
+//      pip install -q -e . && python tools/make_schema.py
 //    (tests/test_decoded_schema.py fails when the committed schema and the tables disagree).
 // 6. Peer comparison: tests/peer_text.py. A row whose label differs from the
 //    peer's line gets one line in ALIASES; a value the per-kind normaliser
