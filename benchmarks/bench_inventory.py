@@ -106,7 +106,7 @@ def main():
     baseline = best_wall_s([sys.executable, "-c", "pass"], options.runs)
     inventory = best_wall_s(command() + ["inventory", "--blob", str(blob_path), "--format", "json"], options.runs)
     ratio = inventory / baseline
-    print("brantel inventory --blob X --format json: %.1f ms; python -c pass: %.1f ms; ratio %.2fx (goal <= %.0fx: %s)"
+    print("brantel inventory --blob X --format json: %.1f ms; python -c pass: %.1f ms; ratio %.2fx (goal <= %.1fx: %s)"
           % (inventory * 1e3, baseline * 1e3, ratio, GOAL_COMMAND_RATIO, verdict(ratio, GOAL_COMMAND_RATIO)))
 
 

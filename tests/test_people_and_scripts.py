@@ -245,3 +245,11 @@ def test_compact_json_escapes_what_a_terminal_must_not_meet(run, tmp_path):
     out = run("inventory", path, "--format", "json")[1]
     assert "\x1b" not in out and "\u202e" not in out and "\x9b" not in out and out.count("\n") == 1
     assert json.loads(out)["baseboards"][0]["manufacturer"] == HOSTILE
+
+
+@pytest.mark.parametrize("columns", ["123", "40"])
+def test_help_takes_the_terminal_width_from_columns(monkeypatch, columns):
+    monkeypatch.setenv("COLUMNS", columns)
+    assert cli._terminal_columns() == int(columns)
+    usage = cli.build_parser().format_usage() + cli.build_parser().format_help()
+    assert max(len(line) for line in usage.splitlines() if not line.startswith(" " * 40)) <= max(int(columns), 60)
