@@ -399,12 +399,14 @@ def _indent(args: argparse.Namespace, stdout: Optional[TextIO]) -> Optional[int]
 
 
 def run_get(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO) -> int:
-    from brantel.selection import values
+    from brantel._inventory_decoder import decode_types
+    from brantel.selection import KEYWORD_TYPES, KEYWORDS, values
 
     notes: List[str] = []
     blob, source = _load(args, notes)
     _warn(stderr, notes)
-    found = values(_decode(blob, source, []), args.keyword)
+    # Only the keyword's structure type is read: get runs in scripts, often many times.
+    found = values(decode_types(blob, (KEYWORD_TYPES[KEYWORDS[args.keyword][0]],)), args.keyword)
     # One line per structure: a value from the table never holds a line end or a control.
     _write_text(stdout, "".join(("" if value is None else terminal_text(value)) + "\n" for value in found))
     return 0

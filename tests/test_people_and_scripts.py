@@ -207,8 +207,10 @@ def tpm(description):
 def test_the_report_shows_a_tpm_and_mixed_error_correction(run, tmp_path):
     arrays = [structure(16, {0x04: 3, 0x05: 3, 0x06: ecc, 0x07: (0x100000, 4), 0x0B: (0xFFFE, 2), 0x0D: (2, 2)},
                         length=0x17, handle=0x40 + n) for n, ecc in enumerate((6, 3))]  # multi-bit ECC, none
-    path = table_file(tmp_path, tpm(HOSTILE), *arrays)
+    oem = structure(11, {0x04: 2}, length=0x05, handle=0x50, strings=("plain", HOSTILE))
+    path = table_file(tmp_path, tpm(HOSTILE), oem, *arrays)
     out = run("inventory", path)[1]
+    assert section(out, "OEM strings") == ["OEM strings (2)", "  plain", "  " + HOSTILE_SHOWN]
     (line,) = section(out, "TPM")[1:]
     assert line.startswith("  TPM 2.0, vendor ACME, ") and line.endswith(HOSTILE_SHOWN)
     assert "  Error correction      unknown or not the same in every array" in section(out, "Memory slots")
