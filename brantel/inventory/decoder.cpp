@@ -53,7 +53,15 @@ struct PreparedRows {
     std::size_t count = 0;
     std::vector<PyObject*> keys;
     std::vector<const std::vector<PyObject*>*> names;
-    std::vector<Refresh> refresh;
+    // What the walk looks at of each row, packed (a row is 144 bytes, this 8):
+    // the rows of a type are scanned for every record.
+    struct Plan {
+        std::uint8_t offset, width, guard, ext_offset, ext_width;
+        Refresh refresh;
+        bool shifted;
+        Kind kind;
+    };
+    std::vector<Plan> plans;
     std::vector<std::size_t> unlike_scalars;  // the rows whose refresh is not Scalar
     PyObject* record = nullptr;
 };
@@ -92,8 +100,10 @@ void prepare_rows(PreparedRows& out, const Row* rows, std::size_t count, bool wi
         const std::vector<PyObject*>* names = nullptr;
         if (rows[k].names != nullptr && (names = intern_names(*rows[k].names)) == nullptr) throw PyError();
         out.names.push_back(names);
-        out.refresh.push_back(refresh_of(rows[k]));
-        if (out.refresh.back() != Refresh::Scalar) out.unlike_scalars.push_back(k);
+        const Row& row = rows[k];
+        out.plans.push_back(PreparedRows::Plan{row.offset, row.width, row.guard, row.ext_offset, row.ext_width,
+                                               refresh_of(row), row.shifted, row.kind});
+        if (out.plans.back().refresh != Refresh::Scalar) out.unlike_scalars.push_back(k);
         check_status(PyDict_SetItem(out.record, out.keys.back(), Py_None));
     }
     if (items_key != nullptr) check_status(PyDict_SetItem(out.record, items_key, Py_None));
@@ -213,10 +223,10 @@ ItemGeometry geometry(const Items& items, const Structure& s) {
 void Decoder::read_rows(PyObject* record, const PreparedRows& rows, const Structure& s, std::size_t base,
                         std::size_t limit, std::size_t shift) {
     for (std::size_t k = 0; k < rows.count; ++k) {
-        const Row& row = rows.rows[k];
-        const std::size_t moved = base + (row.shifted ? shift : 0);
-        if (moved + row.guard > limit) continue;
-        fill(record, rows.keys[k], reader_.value(s, row, rows.names[k], moved + row.offset));
+        const PreparedRows::Plan& plan = rows.plans[k];
+        const std::size_t moved = base + (plan.shifted ? shift : 0);
+        if (moved + plan.guard > limit) continue;
+        fill(record, rows.keys[k], reader_.value(s, rows.rows[k], rows.names[k], moved + plan.offset));
     }
 }
 
@@ -316,16 +326,16 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
     const std::size_t count = same_bytes ? rows.unlike_scalars.size() : rows.count;
     for (std::size_t n = 0; n < count; ++n) {
         const std::size_t k = same_bytes ? rows.unlike_scalars[n] : n;
-        const Row& row = rows.rows[k];
-        const std::size_t moved = row.shifted ? shift : 0;
-        if (moved + row.guard > s.length) continue;  // None in the copy, as in the last record
-        const std::size_t at = moved + row.offset;
+        const PreparedRows::Plan& plan = rows.plans[k];
+        const std::size_t moved = plan.shifted ? shift : 0;
+        if (moved + plan.guard > s.length) continue;  // None in the copy, as in the last record
+        const std::size_t at = moved + plan.offset;
         bool same = false;
-        switch (rows.refresh[k]) {
+        switch (plan.refresh) {
             case Refresh::Scalar:
-                same = same_field(before, s.bytes, at, row.width) &&
-                       (row.ext_width == 0 || !holds(s, row.ext_offset, row.ext_width) ||
-                        same_field(before, s.bytes, row.ext_offset, row.ext_width));
+                same = same_field(before, s.bytes, at, plan.width) &&
+                       (plan.ext_width == 0 || !holds(s, plan.ext_offset, plan.ext_width) ||
+                        same_field(before, s.bytes, plan.ext_offset, plan.ext_width));
                 break;
             case Refresh::String:
                 same = before[at] == s.bytes[at] && (same_strings || same_string(previous, s, s.bytes[at]));
@@ -336,8 +346,8 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
             case Refresh::Always:
                 // A bit list of the same bytes, a string list of the same strings: a copy
                 // of the last record's list (two records never share one).
-                if ((row.kind == Kind::Bits && same_field(before, s.bytes, at, row.width)) ||
-                    (row.kind == Kind::StringList && same_strings)) {
+                if ((plan.kind == Kind::Bits && same_field(before, s.bytes, at, plan.width)) ||
+                    (plan.kind == Kind::StringList && same_strings)) {
                     PyObject* last = PyDict_GetItemWithError(record.get(), rows.keys[k]);  // borrowed
                     if (last == nullptr) throw_if_error();
                     if (last != nullptr && PyList_CheckExact(last)) {
@@ -349,7 +359,7 @@ PyObject* Decoder::repeat(const PreparedType& type, const Structure& s, const Pr
                 break;
         }
         if (same) continue;
-        OwnedRef value = OwnedRef::checked(reader_.value(s, row, rows.names[k], at));
+        OwnedRef value = OwnedRef::checked(reader_.value(s, rows.rows[k], rows.names[k], at));
         check_status(PyDict_SetItem(record.get(), rows.keys[k], value.get()));
     }
     return record.release();
