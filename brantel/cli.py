@@ -41,6 +41,7 @@ def __getattr__(name: str) -> Any:
         return getattr(report, name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
+
 #: Exit status when no table could be read and the sample was not asked for.
 EXIT_NO_TABLE = 3
 
