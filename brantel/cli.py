@@ -41,6 +41,7 @@ def __getattr__(name: str) -> Any:
         return getattr(report, name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
+
 #: Exit status when no table could be read and the sample was not asked for.
 EXIT_NO_TABLE = 3
 
@@ -119,6 +120,32 @@ class _VersionAction(argparse.Action):
         parser.exit()
 
 
+class Formatter(argparse.RawDescriptionHelpFormatter):
+    """argparse's formatter, with the terminal's width found without shutil: argparse
+    makes one for every option it is given, and shutil's import (with its
+    compression modules) is a tenth of a run's start-up."""
+
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
+                 width: Optional[int] = None) -> None:
+        if width is None:
+            width = _terminal_columns() - 2
+        super().__init__(prog, indent_increment, max_help_position, width)
+
+
+def _terminal_columns() -> int:
+    """As shutil.get_terminal_size() finds it: COLUMNS, then the terminal on stdout, then 80."""
+    try:
+        columns = int(os.environ.get("COLUMNS", "0"))
+    except ValueError:
+        columns = 0
+    if columns <= 0:
+        try:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns  # type: ignore[union-attr]
+        except (AttributeError, ValueError, OSError):
+            columns = 0
+    return columns or 80
+
+
 def _structure_types(value: str) -> Tuple[int, ...]:
     from brantel.selection import parse_type
 
@@ -157,7 +184,7 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
         prog=prog,
         description="Hardware inventory from SMBIOS tables.",
         epilog=MAIN_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        formatter_class=Formatter,
     )
     parser.add_argument("--version", action=_VersionAction)
     # prog given: otherwise argparse builds a help formatter, and imports shutil, to work it out.
@@ -173,7 +200,7 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
             "machine that ships with brantel and says so on its first line."
         ),
         epilog=INVENTORY_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        formatter_class=Formatter,
     )
     _add_sources(inventory, positional=True)
     inventory.add_argument("--format", choices=("text", "json", "view", "raw"), default="text",
@@ -198,7 +225,7 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
                      "inventory (get never shows the sample in place of this machine).\n"
                      "KEYWORD is one of: " + ", ".join(_keyword_names()) + "."),
         epilog=GET_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        formatter_class=Formatter,
     )
     get.add_argument("keyword", metavar="KEYWORD", type=_keyword, help="which value (see above)")
     _add_sources(get, positional=True)
@@ -210,7 +237,7 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
         description=("Write the SMBIOS table as a dump file in the layout of dmidecode --dump-bin: an\n"
                      "entry point at offset 0 and the table at offset 0x20."),
         epilog=DUMP_EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        formatter_class=Formatter,
     )
     dump.add_argument("file", metavar="FILE", type=_not_empty("FILE"), help="the dump file to write")
     _add_sources(dump)
@@ -218,7 +245,7 @@ def build_parser(prog: str = "brantel") -> argparse.ArgumentParser:
 
     from brantel import fleet_cli  # light: it loads its own modules only when run
 
-    fleet_cli.add_command(commands)
+    fleet_cli.add_command(commands, formatter_class=Formatter)
     return parser
 
 
@@ -373,12 +400,14 @@ def _indent(args: argparse.Namespace, stdout: Optional[TextIO]) -> Optional[int]
 
 
 def run_get(args: argparse.Namespace, stdout: Optional[TextIO], stderr: TextIO) -> int:
-    from brantel.selection import values
+    from brantel._inventory_decoder import decode_types
+    from brantel.selection import KEYWORD_TYPES, KEYWORDS, values
 
     notes: List[str] = []
     blob, source = _load(args, notes)
     _warn(stderr, notes)
-    found = values(_decode(blob, source, []), args.keyword)
+    # Only the keyword's structure type is read: get runs in scripts, often many times.
+    found = values(decode_types(blob, (KEYWORD_TYPES[KEYWORDS[args.keyword][0]],)), args.keyword)
     # One line per structure: a value from the table never holds a line end or a control.
     _write_text(stdout, "".join(("" if value is None else terminal_text(value)) + "\n" for value in found))
     return 0

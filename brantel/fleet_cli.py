@@ -82,14 +82,14 @@ def _configure(table: argparse.ArgumentParser) -> argparse.ArgumentParser:
     return table
 
 
-def add_command(commands: Any) -> argparse.ArgumentParser:
+def add_command(commands: Any, formatter_class: Any = argparse.RawDescriptionHelpFormatter) -> argparse.ArgumentParser:
     """Add ``table`` to the sub-commands of the brantel parser (an argparse subparsers action)."""
     table: argparse.ArgumentParser = commands.add_parser(
         "table",
         help="many tables (dumps, blobs, sysfs copies) into one table of machines and memory devices",
         description=DESCRIPTION,
         epilog=EXAMPLES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        formatter_class=formatter_class,
     )
     return _configure(table)
 

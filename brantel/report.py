@@ -232,7 +232,10 @@ def _memory_arrays(report: _Report, decoded: Dict[str, Any]) -> None:
     report.heading("Memory slots")
     capacity = totals.get("memory_capacity_bytes")
     report.field("Maximum capacity", UNKNOWN if capacity is None else human_bytes(capacity))
-    report.field("Slots", f"{totals['memory_slots_populated']} of {totals['memory_slots']} populated")
+    if totals["memory_slots"]:
+        report.field("Slots", f"{totals['memory_slots_populated']} of {totals['memory_slots']} populated")
+    else:  # devices that name another array (a virtual machine's, say) are no slots of these
+        report.field("Slots", "unknown: no memory device names these arrays")
     from brantel.selection import ecc_of
 
     ecc = ecc_of(decoded.get("physical_memory_arrays", []))

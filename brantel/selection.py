@@ -60,6 +60,9 @@ KEYWORDS: Dict[str, Tuple[str, str]] = {
     "processor-frequency": ("processors", "current_speed_mhz"),
 }
 
+#: The structure type of each document key the keywords read.
+KEYWORD_TYPES: Dict[str, int] = {"bios": 0, "system": 1, "baseboards": 2, "chassis": 3, "processors": 4}
+
 #: Where the generic records of types without a list of their own go.
 GENERIC_KEYS = ("other_structures", "inactive", "end_of_table")
 #: What every selection keeps besides the structures.

@@ -1,5 +1,6 @@
 """brantel get, inventory --type, the report's short sections and the JSON layout rules."""
 import json
+import re
 import pathlib
 
 import pytest
@@ -206,8 +207,10 @@ def tpm(description):
 def test_the_report_shows_a_tpm_and_mixed_error_correction(run, tmp_path):
     arrays = [structure(16, {0x04: 3, 0x05: 3, 0x06: ecc, 0x07: (0x100000, 4), 0x0B: (0xFFFE, 2), 0x0D: (2, 2)},
                         length=0x17, handle=0x40 + n) for n, ecc in enumerate((6, 3))]  # multi-bit ECC, none
-    path = table_file(tmp_path, tpm(HOSTILE), *arrays)
+    oem = structure(11, {0x04: 2}, length=0x05, handle=0x50, strings=("plain", HOSTILE))
+    path = table_file(tmp_path, tpm(HOSTILE), oem, *arrays)
     out = run("inventory", path)[1]
+    assert section(out, "OEM strings") == ["OEM strings (2)", "  plain", "  " + HOSTILE_SHOWN]
     (line,) = section(out, "TPM")[1:]
     assert line.startswith("  TPM 2.0, vendor ACME, ") and line.endswith(HOSTILE_SHOWN)
     assert "  Error correction      unknown or not the same in every array" in section(out, "Memory slots")
@@ -220,7 +223,9 @@ def test_corpus_reports_count_what_their_tables_hold(run, path):
     if full["system_slots"]:
         used = sum(slot["current_usage"] == "In use" for slot in full["system_slots"])
         assert f"System slots ({len(full['system_slots'])}, {used} in use)" in out
-    if full["totals"]["memory_slots"] is not None:
+    if full["totals"]["memory_slots"] == 0:  # the devices name an array handle the table does not hold
+        assert "  Slots                 unknown: no memory device names these arrays\n" in out
+    elif full["totals"]["memory_slots"] is not None:
         totals = full["totals"]
         assert f"{totals['memory_slots_populated']} of {totals['memory_slots']} populated" in out
     assert ("\nPower supplies (%d)" % len(full["power_supplies"]) in out) == bool(full["power_supplies"])
@@ -245,3 +250,22 @@ def test_compact_json_escapes_what_a_terminal_must_not_meet(run, tmp_path):
     out = run("inventory", path, "--format", "json")[1]
     assert "\x1b" not in out and "\u202e" not in out and "\x9b" not in out and out.count("\n") == 1
     assert json.loads(out)["baseboards"][0]["manufacturer"] == HOSTILE
+
+
+@pytest.mark.parametrize("columns", ["123", "40"])
+def test_help_takes_the_terminal_width_from_columns(monkeypatch, columns):
+    monkeypatch.setenv("COLUMNS", columns)
+    assert cli._terminal_columns() == int(columns)
+    usage = cli.build_parser().format_usage() + cli.build_parser().format_help()
+    assert max(len(line) for line in usage.splitlines() if not line.startswith(" " * 40)) <= max(int(columns), 60)
+
+
+@pytest.mark.parametrize("path", sorted(DATA.glob("*.bin")), ids=lambda p: p.stem)
+def test_every_structure_of_a_corpus_table_has_its_full_section(run, path):
+    every = [a for type_ in range(256) for a in ("--type", str(type_))]
+    status, out, err = run("inventory", path, *every)
+    assert (status, err) == (0, "")
+    document = json.loads(run("inventory", path, "--format", "json")[1])
+    records = sum(len(value) if isinstance(value, list) else value["handle"] is not None
+                  for key, value in document.items() if key not in ("source", "smbios_version", "warnings", "totals"))
+    assert len(re.findall(r"^\S.* \(type \d+, handle 0x[0-9A-F]{4}\)$", out, flags=re.M)) == records
